@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "core/crctable.h"
+#include "core/string.h"
+
+using korrin::string;
+using korrin::SubString;
+
+namespace {
+
+TEST(String, EmptyStringsShareOneRepresentation)
+{
+    string fromNull(static_cast<const char*>(nullptr));
+    string fromEmpty("");
+    EXPECT_EQ(fromNull.length(), 0u);
+    EXPECT_EQ(fromEmpty.length(), 0u);
+    EXPECT_TRUE(fromNull.shares(fromEmpty));
+    string copy(fromNull);
+    EXPECT_TRUE(copy.shares(fromEmpty));
+}
+
+TEST(String, ByteCountConstructorReplacesZeroByTwo)
+{
+    const char bytes[] = {'a', 0, 'b'};
+    string s(3u, bytes);
+    ASSERT_EQ(s.length(), 3u);
+    EXPECT_EQ(s[1], 2);
+    EXPECT_EQ(s[0], 'a');
+    EXPECT_EQ(s[2], 'b');
+}
+
+TEST(String, NumberToText)
+{
+    EXPECT_EQ(string(-255L, 10, false), "-255");
+    EXPECT_EQ(string(255L, 16, true), "FF");
+    EXPECT_EQ(string(255L, 16, false), "ff");
+    EXPECT_EQ(string(5L, 2, false), "101");
+    EXPECT_EQ(string(0L, 8, false), "0");
+    EXPECT_EQ(string(LONG_MIN, 10, false), std::to_string(LONG_MIN).c_str());
+    EXPECT_EQ(string(LONG_MAX, 2, false).length(), 63u);
+    try {
+        string(1L, 7, false);
+        FAIL() << "radix 7 accepted";
+    } catch (const string::conversion& e) {
+        EXPECT_STREQ(e.message, "Unsupported radix");
+    }
+    EXPECT_THROW(string(-1L, 16, false), string::conversion);
+}
+
+TEST(String, RangeChecks)
+{
+    string s("hello");
+    EXPECT_EQ(s.substr(5, string::npos).length(), 0u);
+    try {
+        s.substr(6, string::npos);
+        FAIL() << "position past the end accepted";
+    } catch (const string::rangecheck& e) {
+        EXPECT_STREQ(e.message, "String range check error");
+    }
+    EXPECT_THROW(s[5], string::rangecheck);
+    EXPECT_THROW(s.insert(6, "x"), string::rangecheck);
+    EXPECT_EQ(s.substr(1, 100), "ello");
+    EXPECT_EQ(s, "hello") << "a failed change leaves the string as it was";
+}
+
+TEST(String, WholeStringSharesAndRangesCopy)
+{
+    string ten("0123456789");
+    string whole(ten, 0, string::npos);
+    EXPECT_TRUE(whole.shares(ten));
+    string empty;
+    empty.append(ten, 4, 3);
+    EXPECT_EQ(empty, "456");
+    EXPECT_FALSE(empty.shares(ten));
+    string other;
+    other.append(ten);
+    EXPECT_TRUE(other.shares(ten)) << "an empty string that takes another whole shares it";
+}
+
+TEST(String, ChangingACopyNeverChangesTheOriginal)
+{
+    string a("shared text");
+    string b(a);
+    ASSERT_TRUE(a.shares(b));
+    b.append("!");
+    EXPECT_EQ(a, "shared text");
+    string c(a);
+    c[0] = 'S';
+    EXPECT_EQ(a, "shared text");
+    EXPECT_EQ(c, "Shared text");
+    string d(a);
+    d.upcase();
+    EXPECT_EQ(a, "shared text");
+    EXPECT_EQ(d, "SHARED TEXT");
+    string e(a);
+    e(0, 6) = string("common");
+    EXPECT_EQ(e, "common text");
+    EXPECT_EQ(a, "shared text");
+}
+
+TEST(String, EditingOperations)
+{
+    string s("abcdef");
+    EXPECT_EQ(string(s).insert(3, "XY"), "abcXYdef");
+    EXPECT_EQ(string(s).remove(1, 2), "adef");
+    EXPECT_EQ(string(s).remove(4), "abcd");
+    EXPECT_EQ(string(s).replace(1, 2, "123", 1, 1), "a2def");
+    EXPECT_EQ(string(s).replace(1, 2, ""), "adef") << "an empty range removes";
+    EXPECT_EQ(string(s).replace(1, 0, "Z"), "aZbcdef") << "n = 0 inserts";
+    EXPECT_EQ(string(s).prepend('>'), ">abcdef");
+    EXPECT_EQ(string(s).append(s), "abcdefabcdef") << "appending a string to itself";
+    EXPECT_EQ(s + "gh", "abcdefgh");
+    string unchanged(s);
+    unchanged.lowcase();
+    EXPECT_TRUE(unchanged.shares(s)) << "a case change that changes nothing keeps the representation";
+}
+
+TEST(String, Comparison)
+{
+    string a("abc");
+    EXPECT_EQ(a.compare(a), 0);
+    EXPECT_EQ(a.compare(string("abd")), -1);
+    EXPECT_EQ(a.compare(string("abb")), 1);
+    EXPECT_EQ(a.compare(string("abc")), 0);
+    string big("xxabcxx");
+    EXPECT_EQ(a.compare(big, 2, 3), 0);
+    EXPECT_EQ(string("abcd").compare(big, 2, 3), 1) << "longer than the range";
+    EXPECT_EQ(string("ab").compare(big, 2, 3), -1);
+    EXPECT_EQ(string("\x80").compare(string("\x01"), 0, 1), -1) << "bytes compare as signed chars";
+}
+
+TEST(String, Searching)
+{
+    string s("one two one two");
+    EXPECT_EQ(s.find("two"), 4u);
+    EXPECT_EQ(s.find("two", 5), 12u);
+    EXPECT_EQ(s.find("zzz"), string::npos);
+    EXPECT_EQ(s.find(static_cast<const char*>(nullptr)), string::npos);
+    EXPECT_EQ(s.rfind("one"), 8u);
+    EXPECT_EQ(s.rfind("one", 10), 0u) << "an occurrence must end at or before pos";
+    EXPECT_EQ(s.rfind("one", 11), 8u);
+    EXPECT_EQ(s.rfind(""), s.length());
+    EXPECT_EQ(s.rfind("", 3), 3u);
+    EXPECT_EQ(s.find('t'), 4u);
+    EXPECT_EQ(s.rfind('o', 12), 8u) << "the last index before pos";
+    EXPECT_EQ(s.rfind('o'), 14u);
+    EXPECT_TRUE(s.contains("e t"));
+    EXPECT_EQ(s.find_first_of("wt"), 4u);
+    EXPECT_EQ(s.find_first_not_of("one "), 4u);
+    EXPECT_EQ(s.find_last_of("n"), 9u);
+    EXPECT_EQ(s.find_last_not_of("ow"), 12u);
+}
+
+TEST(String, CaseInsensitiveSearchIsProcessWide)
+{
+    string s("Hello World");
+    EXPECT_EQ(s.find("world"), string::npos);
+    string::caseSensitive(false);
+    EXPECT_EQ(s.find("world"), 6u);
+    EXPECT_TRUE(s.contains("HELLO"));
+    EXPECT_FALSE(s.contains("")) << "an empty text never matches without case";
+    EXPECT_EQ(s.rfind("O"), 7u);
+    EXPECT_EQ(s.find('W'), 6u);
+    EXPECT_NE(s.compare(string("hello world")), 0) << "compare stays exact";
+    string::caseSensitive(true);
+    EXPECT_EQ(s.find("world"), string::npos);
+}
+
+TEST(String, StripFitExpand)
+{
+    string spaces("   ");
+    EXPECT_EQ(spaces.strip(2, ' ').length(), 0u);
+    string padded("  ab  ");
+    EXPECT_EQ(string(padded.strip(0, ' ')), "ab  ");
+    EXPECT_EQ(string(padded.strip(1, ' ')), "  ab");
+    EXPECT_EQ(string(padded.strip(2, ' ')), "ab");
+    EXPECT_EQ(string("ab").fit(5), "ab   ");
+    EXPECT_EQ(string("abcdef").fit(3), "abcdef");
+    EXPECT_EQ(string("a\tb").expand(0, 8), "a       b");
+    EXPECT_EQ(string("a\tb").expand(1, 3), "a   b");
+    EXPECT_EQ(string("abc\b\bd").expand(0, 8), "ad");
+    EXPECT_EQ(string("\bx").expand(0, 8), "x") << "a backspace at column 0 does nothing";
+}
+
+TEST(String, Crc32)
+{
+    EXPECT_EQ(string("abc").crc32(), 0x352441C2u);
+    EXPECT_EQ(string("abc").hash(), 0x352441C2u);
+    EXPECT_EQ(korrin::crc32("", 0), 0u);
+    EXPECT_EQ(korrin::crc32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(korrin::crc32Update(korrin::crc32("1234", 4), "56789", 5), 0xCBF43926u);
+}
+
+TEST(String, ValidateStr)
+{
+    unsigned len = 10;
+    EXPECT_TRUE(korrin::ValidateStr("hello", 2, len));
+    EXPECT_EQ(len, 3u);
+    len = 1;
+    EXPECT_FALSE(korrin::ValidateStr("hello", 5, len));
+    EXPECT_EQ(len, 0u);
+    len = 4;
+    EXPECT_FALSE(korrin::ValidateStr(nullptr, 0, len));
+    EXPECT_EQ(len, 0u);
+}
+
+// Copies and releases of shared representations from several threads: the
+// sanitizer build catches a count that is not atomic.
+TEST(String, ConcurrentCopiesOfSharedStrings)
+{
+    string shared("a text that every thread copies");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&shared] {
+            for (int i = 0; i < 20000; ++i) {
+                string copy(shared);
+                string empty;
+                string another(copy);
+                another.append('x');
+                if (another.length() != shared.length() + 1)
+                    std::abort();
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(shared, "a text that every thread copies");
+}
+
+} // namespace
