@@ -1,12 +1,13 @@
 # The README's two commands, and the steps they are made of.
 #   make demo   build, then run the demonstration against the virtual printer
-#   make test   build plain and sanitized, run every test in both
+#   make test   build plain and sanitized, run every test in both, then run
+#               each fuzz target briefly (FUZZ_SECONDS, default 60)
 BUILD     ?= build
 SAN_BUILD ?= build-san
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build demo test test-plain test-sanitized clean
+.PHONY: all deps configure build demo test test-plain test-sanitized test-fuzz clean
 
 all: build
 
@@ -22,7 +23,7 @@ build: configure
 demo: build
 	@scripts/demo $(BUILD)
 
-test: test-plain test-sanitized
+test: test-plain test-sanitized test-fuzz
 
 test-plain: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -33,5 +34,8 @@ test-sanitized: deps
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
+test-fuzz: deps
+	@scripts/fuzz-smoke
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) build-fuzz

@@ -543,7 +543,8 @@ string string::fit(unsigned n) const
 {
     if (length() >= n)
         return *this;
-    StringRef* ref = newRef(ref_->text, n);
+    StringRef* ref = newRef(nullptr, n);
+    std::memcpy(ref->text, ref_->text, length());
     std::memset(ref->text + length(), ' ', n - length());
     return string(ref);
 }
