@@ -69,7 +69,8 @@ const TableSpec tables[] = {
     {100, "cp1252.xlt", "CP1252", Codes::oneByte,
      {"Windows Latin-1 (code page 1252)", "windows-1252", "Latin (Western European)", "glibc iconv CP1252"}},
     {101, "macroman.xlt", "MACINTOSH", Codes::oneByte,
-     {"Mac OS Roman", "macintosh", "Latin (Western European)", "glibc iconv MACINTOSH"}},
+     {"Mac OS Roman", "macintosh", "Latin (Western European)",
+      "glibc iconv MACINTOSH, C6 and F0 as in Apple's table"}},
     {102, "iso8859-2.xlt", "ISO-8859-2", Codes::oneByte,
      {"ISO 8859-2 (Latin-2)", "ISO-8859-2", "Latin (Central European)", "glibc iconv ISO-8859-2"}},
     {103, "iso8859-5.xlt", "ISO-8859-5", Codes::oneByte,
@@ -97,6 +98,16 @@ const TableSpec tables[] = {
      {"JIS X 0201 (Roman and half-width katakana)", "JIS_X0201", "Japanese",
       "glibc iconv SHIFT_JIS, one-byte codes"}},
 };
+
+// Codes where glibc strays from the table of the encoding's owner. Apple's
+// Mac OS Roman has C6 as INCREMENT and F0 as the Apple logo in Apple's
+// private-use slot; glibc gives GREEK CAPITAL LETTER DELTA and U+E01E.
+struct Override {
+    unsigned short from;
+    std::uint32_t code;
+    unsigned value;
+};
+const Override overrides[] = {{101, 0xC6, 0x2206}, {101, 0xF0, 0xF8FF}};
 
 struct Failure {
     std::string message;
@@ -137,9 +148,9 @@ private:
     iconv_t cd_;
 };
 
-// Every code of the encoding that stands for one BMP character, in
+// Every code of the encoding that iconv decodes to one BMP character, in
 // ascending order of code.
-std::map<std::uint32_t, unsigned> collect(const TableSpec& spec)
+std::map<std::uint32_t, unsigned> decodeAll(const TableSpec& spec)
 {
     Decoder decoder(spec.charset);
     std::map<std::uint32_t, unsigned> map;
@@ -175,6 +186,15 @@ std::map<std::uint32_t, unsigned> collect(const TableSpec& spec)
                                                    static_cast<unsigned char>(hi), static_cast<unsigned char>(lo)};
                     tryCode(0x8E000000u | plane << 16 | hi << 8 | lo, four, 4);
                 }
+    return map;
+}
+
+std::map<std::uint32_t, unsigned> collect(const TableSpec& spec)
+{
+    std::map<std::uint32_t, unsigned> map = decodeAll(spec);
+    for (const Override& o : overrides)
+        if (o.from == spec.from)
+            map[o.code] = o.value;
     return map;
 }
 
