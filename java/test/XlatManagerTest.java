@@ -97,15 +97,6 @@ class XlatManagerTest {
     }
 
     @Test
-    void theShippedTablesListFourteenFontEncodings() {
-        xman.setpath(System.getenv("KORRIN_BINARY_DIR") + "/share/korrin/tables");
-        String list = xman.getXStr();
-        assertEquals(14 + 2, list.split("\n").length, list);
-        assertTrue(list.contains("[(1)(1)(ISO 8859-1 \\(Latin-1\\))(ISO-8859-1)"), list);
-        assertTrue(list.contains("[(112)(1)(JIS X 0201"), list);
-    }
-
-    @Test
     void theDefaultDirectory() {
         assertEquals("/usr/dt/lib/vsk/i386/tables", xman.GetPlatformDefaultPath());
     }

@@ -300,7 +300,7 @@ unsigned xlat(const unsigned char* table, unsigned code)
 
 // --- the manager -----------------------------------------------------------
 
-XlatManager::XlatManager(const char* path) : hostBigEndian_(isCPUBigEndian()) { SetPathPrim(path); }
+XlatManager::XlatManager(const char* path) { SetPathPrim(path); }
 
 XlatManager::~XlatManager() { clearDescriptors(); }
 

@@ -87,7 +87,6 @@ private:
     void SetPathPrim(const char* path);
     void clearDescriptors();
 
-    bool hostBigEndian_;
     std::vector<XlatDescRecord*> descriptors_; // owned
 };
 
