@@ -18,8 +18,10 @@ struct InfoOptions {
     bool glyphs = false;
 };
 
-// One line per value: control characters become C escapes.
-std::string oneLine(const std::string& text)
+// Text with its control characters and backslashes escaped, so that a value
+// stays on its line: as C does (\x1B) for the "Key: value" lines, as JSON
+// does (\u001b, and \" as well) inside a JSON string.
+std::string escaped(const std::string& text, bool json)
 {
     std::string out;
     for (unsigned char c : text) {
@@ -28,10 +30,11 @@ std::string oneLine(const std::string& text)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         case '\\': out += "\\\\"; break;
+        case '"': out += json ? "\\\"" : "\""; break;
         default:
-            if (c < 0x20 || c == 0x7F) {
+            if (c < 0x20 || (!json && c == 0x7F)) {
                 char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                std::snprintf(hex, sizeof hex, json ? "\\u%04x" : "\\x%02X", c);
                 out += hex;
             } else {
                 out += static_cast<char>(c);
@@ -41,28 +44,8 @@ std::string oneLine(const std::string& text)
     return out;
 }
 
-std::string jsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\u%04x", c);
-                out += hex;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
+std::string oneLine(const std::string& text) { return escaped(text, false); }
+std::string jsonString(const std::string& text) { return "\"" + escaped(text, true) + "\""; }
 
 int printNames(const TrueTypeFont& font, bool json)
 {
