@@ -11,7 +11,6 @@
 
 #include "support/sfnt_builder.h"
 #include "support/tempdir.h"
-#include "truetype/applegl.h"
 #include "truetype/truetype.h"
 
 using namespace korrin;
@@ -322,21 +321,6 @@ TEST(GlyphTable, StreamOutput)
     std::ostringstream out;
     out << table;
     EXPECT_EQ(out.str(), "GlyphTable {\n\tNumber of glyphs: 2\n\t  0: '.notdef'\n\t  1: 'A'\n}\n\n");
-}
-
-TEST(AppleGlyphs, StandardNamesInPostOrder)
-{
-    EXPECT_STREQ(AppleGlyphs[0], ".notdef");
-    EXPECT_STREQ(AppleGlyphs[3], "space");
-    EXPECT_STREQ(AppleGlyphs[36], "A");
-    EXPECT_STREQ(AppleGlyphs[257], "dmacron");
-}
-
-TEST(Latin1ToUtf8, EncodesBytesAbove127)
-{
-    EXPECT_EQ(Latin1ToUtf8("plain"), "plain");
-    EXPECT_EQ(Latin1ToUtf8("\xA9 Caf\xE9\xFF"), "\xC2\xA9 Caf\xC3\xA9\xC3\xBF");
-    EXPECT_EQ(Latin1ToUtf8(""), "");
 }
 
 } // namespace

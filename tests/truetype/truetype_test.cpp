@@ -2,6 +2,7 @@
 // table lookups and the error texts, on fonts built for each case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -236,11 +237,8 @@ TEST(TrueTypeFont, ErrorTexts)
 
 TEST(TrueTypeFont, TagValues)
 {
-    EXPECT_EQ(TrueTypeTag("name"), 0x6E616D65u);
-    EXPECT_EQ(ttTag(0x656D616Eu), 0x6E616D65u);
-    EXPECT_EQ(TrueTypeFont::tags[0], TrueTypeTag("cvt "));
-    for (int i = 1; i < 9; ++i)
-        EXPECT_LT(TrueTypeFont::tags[i - 1], TrueTypeFont::tags[i]) << "ascending, as sfnts wants them";
+    EXPECT_EQ(ttTag(0x656D616Eu), TrueTypeTag("name"));
+    EXPECT_TRUE(std::is_sorted(std::begin(TrueTypeFont::tags), std::end(TrueTypeFont::tags))) << "as sfnts wants them";
 }
 
 // Every Debian font the project depends on loads with all its glyphs.
