@@ -5,6 +5,7 @@
 BUILD     ?= build
 SAN_BUILD ?= build-san
 JOBS      ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
 .PHONY: all deps configure build demo test test-plain test-sanitized test-fuzz clean
