@@ -117,7 +117,7 @@ int Ascii85Encoder::readprim(bool consume)
 {
     if (state_ == groupNeeded)
         nextGroup();
-    KORRIN_REQUIRE(cursor_ >= 0 && cursor_ < 5);
+    KORRIN_REQUIRE(cursor_ >= 0 && cursor_ <= 5);
     switch (state_) {
     case handingOut: {
         int c = output_[cursor_];
