@@ -1,0 +1,597 @@
+// korrin-vprinter: a network PostScript printer on a loopback port. Each job
+// that arrives on a connection runs in one long-lived Ghostscript process (see
+// interpreter.h and driver.ps); its output goes back on the connection as it
+// is produced. Jobs run one at a time, in the order they arrive.
+//
+//   korrin-vprinter --port P --dir DIR [--ctrl-d | --no-ctrl-d] [--pages pdf|png]
+//
+// In control-D mode a 0x04 from the client ends a job and the printer answers
+// each job with a 0x04 after its output; in pass-through mode the 0x04 reaches
+// the interpreter and the end of the connection ends the job. DIR holds the
+// printer's disk (disk/, shown to jobs as %disk0%), its pages (pages/) and its
+// spool (.spool/). One line per job goes to standard error.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "driver.h"
+#include "interpreter.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace korrin::vprinter {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminate(int)
+{
+    int saved = errno;
+    [[maybe_unused]] auto n = ::write(signalPipe[1], "t", 1);
+    errno = saved;
+}
+
+void log(const std::string& line)
+{
+    std::cerr << "vprinter: " << line << std::endl;
+}
+
+std::string randomToken()
+{
+    std::random_device device;
+    char text[40];
+    std::snprintf(text, sizeof text, "%%%%vprinter-end-%08x%08x", device(), device());
+    return text;
+}
+
+struct Options {
+    int port = 0;
+    std::string dir;
+    bool ctrlD = true;
+    std::string pages = "pdf";
+    std::string gs = "gs";
+    std::string gsResources;
+    int diskMiB = 64;
+    int idleSeconds = 120; // a client that sends nothing for this long ends its job
+    int jobSeconds = 600;  // a job still running this long after its input ended is killed
+};
+
+// A descriptor closed when it goes out of scope.
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    explicit Descriptor(int f) : fd(f) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    void reset(int f = -1)
+    {
+        if (fd != -1)
+            ::close(fd);
+        fd = f;
+    }
+};
+
+std::string ghostscriptResources(const std::string& program)
+{
+    FILE* p = ::popen((program + " --version 2>/dev/null").c_str(), "r");
+    char version[64] = {};
+    if (p) {
+        if (!std::fgets(version, sizeof version, p))
+            version[0] = 0;
+        ::pclose(p);
+    }
+    std::string v(version);
+    v.erase(v.find_last_not_of(" \n") + 1);
+    for (const std::string& candidate : {"/usr/share/ghostscript/" + v + "/Resource", std::string("/usr/share/ghostscript/Resource")})
+        if (!v.empty() && fs::is_directory(candidate + "/Init"))
+            return candidate;
+    throw std::runtime_error("cannot find Ghostscript's Resource folder; give it with --gs-resources");
+}
+
+// The disk's Resource folder: the categories jobs write (CMap, CIDFont, Font)
+// are real folders holding links to Ghostscript's own resources, every other
+// category is a link to Ghostscript's folder.
+void prepareResources(const fs::path& mine, const fs::path& ghostscripts)
+{
+    fs::create_directories(mine);
+    for (const auto& category : fs::directory_iterator(ghostscripts)) {
+        fs::path name = category.path().filename();
+        fs::path here = mine / name;
+        bool writable = name == "CMap" || name == "CIDFont" || name == "Font";
+        if (!writable) {
+            if (!fs::exists(fs::symlink_status(here)))
+                fs::create_directory_symlink(category.path(), here);
+            continue;
+        }
+        fs::create_directories(here);
+        for (const auto& resource : fs::directory_iterator(category.path())) {
+            fs::path link = here / resource.path().filename();
+            if (!fs::exists(fs::symlink_status(link)))
+                fs::create_symlink(resource.path(), link);
+        }
+    }
+    for (const char* name : {"CMap", "CIDFont", "Font"})
+        fs::create_directories(mine / name);
+}
+
+// Bytes in regular files on the disk; links to Ghostscript's resources do
+// not count.
+std::uintmax_t diskUsed(const fs::path& disk)
+{
+    std::uintmax_t used = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(disk, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file(ec) && !it->is_symlink(ec))
+            used += it->file_size(ec);
+    return used;
+}
+
+// Looks for the sentinel in the interpreter's output. Everything before it
+// is the job's; a possible beginning of it at the end is held back.
+class SentinelScanner {
+public:
+    explicit SentinelScanner(std::string token) : token_(std::move(token)) {}
+    // Adds output; returns the bytes that belong to the job for certain.
+    std::string feed(const char* data, std::size_t n)
+    {
+        pending_.append(data, n);
+        if (found_)
+            return {};
+        std::size_t at = pending_.find(token_);
+        if (at != std::string::npos) {
+            found_ = true;
+            std::string job = pending_.substr(0, at);
+            pending_.erase(0, at);
+            return job;
+        }
+        std::size_t keep = 0;
+        for (std::size_t k = std::min(token_.size() - 1, pending_.size()); k > 0; --k)
+            if (pending_.compare(pending_.size() - k, k, token_, 0, k) == 0) {
+                keep = k;
+                break;
+            }
+        std::string job = pending_.substr(0, pending_.size() - keep);
+        pending_.erase(0, pending_.size() - keep);
+        return job;
+    }
+    // The whole sentinel line once it is complete: "TOKEN PAGES ERROR".
+    bool complete(long& pages, std::string& error)
+    {
+        std::size_t end = found_ ? pending_.find('\n') : std::string::npos;
+        if (end == std::string::npos)
+            return false;
+        char word[64] = {};
+        pages = 0;
+        std::sscanf(pending_.c_str() + token_.size(), " %ld %63s", &pages, word);
+        error = word;
+        pending_.erase(0, end + 1);
+        found_ = false;
+        return true;
+    }
+    void reset()
+    {
+        pending_.clear();
+        found_ = false;
+    }
+
+private:
+    std::string token_;
+    std::string pending_;
+    bool found_ = false;
+};
+
+class Printer {
+public:
+    explicit Printer(Options o) : options_(std::move(o)), scanner_("") {}
+    int run();
+
+private:
+    void prepare();
+    void startInterpreter();
+    bool serve(int client, const std::string& peer);
+    enum class JobEnd { done, clientGone, interpreterDied, stopping };
+    JobEnd runJob(int client, std::string& input, bool& inputEnded, const std::string& peer);
+    bool stopping();
+
+    Options options_;
+    fs::path dir_, disk_, spool_, pages_, fifo_;
+    std::string token_;
+    std::unique_ptr<Interpreter> gs_;
+    SentinelScanner scanner_;
+    long pageCount_ = 0;
+    int restarts_ = 0;
+    long jobs_ = 0;
+};
+
+bool Printer::stopping()
+{
+    pollfd p{signalPipe[0], POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+void Printer::prepare()
+{
+    dir_ = fs::absolute(options_.dir);
+    disk_ = dir_ / "disk";
+    spool_ = dir_ / ".spool";
+    pages_ = dir_ / "pages";
+    fs::create_directories(disk_ / "fonts");
+    fs::create_directories(spool_);
+    fs::create_directories(pages_);
+    std::string resources = options_.gsResources.empty() ? ghostscriptResources(options_.gs) : options_.gsResources;
+    prepareResources(disk_ / "Resource", resources);
+    fifo_ = spool_ / "job";
+    fs::remove(fifo_);
+    if (::mkfifo(fifo_.c_str(), 0600) < 0)
+        throw std::runtime_error("mkfifo " + fifo_.string() + ": " + std::strerror(errno));
+    std::ofstream driver(spool_ / "driver.ps", std::ios::binary | std::ios::trunc);
+    driver << driverProgram;
+    if (!driver.flush())
+        throw std::runtime_error("cannot write the driver into " + spool_.string());
+    token_ = randomToken();
+    scanner_ = SentinelScanner(token_);
+    InterpreterSetup setup;
+    setup.program = options_.gs;
+    setup.diskDir = disk_.string();
+    setup.resourceDir = (disk_ / "Resource").string();
+    setup.spoolDir = spool_.string();
+    setup.driverPath = (spool_ / "driver.ps").string();
+    setup.device = options_.pages == "png" ? "png16m" : "pdfwrite";
+    setup.token = token_;
+    gs_ = std::make_unique<Interpreter>(setup);
+}
+
+void Printer::startInterpreter()
+{
+    // Each interpreter numbers its pages from 1, so a restarted one writes
+    // into a folder of its own.
+    fs::path folder = restarts_ == 0 ? pages_ : pages_ / ("restart-" + std::to_string(restarts_));
+    fs::create_directories(folder);
+    std::string ext = options_.pages == "png" ? ".png" : ".pdf";
+    gs_->start((folder / ("page-%05d" + ext)).string());
+    pageCount_ = 0;
+    scanner_.reset();
+}
+
+int Printer::run()
+{
+    prepare();
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    Descriptor listenerGuard(listener);
+    int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(options_.port));
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 || ::listen(listener, 16) < 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) < 0)
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " + std::strerror(errno));
+    startInterpreter();
+    int port = ntohs(address.sin_port);
+    log("listening on 127.0.0.1:" + std::to_string(port) + ", " + (options_.ctrlD ? "control-D" : "pass-through")
+        + " mode, printer folder " + dir_.string());
+    std::cout << port << std::endl;
+
+    for (;;) {
+        pollfd p[2] = {{listener, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        if (::poll(p, 2, 1000) < 0 && errno != EINTR)
+            throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+        if (p[1].revents & POLLIN)
+            break;
+        std::string status = gs_->exited();
+        if (!status.empty()) {
+            log("interpreter exited (" + status + "); restarting it");
+            ++restarts_;
+            startInterpreter();
+        }
+        if (!(p[0].revents & POLLIN))
+            continue;
+        sockaddr_in peerAddress{};
+        socklen_t peerLength = sizeof peerAddress;
+        int client = ::accept4(listener, reinterpret_cast<sockaddr*>(&peerAddress), &peerLength, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (client < 0)
+            continue;
+        Descriptor clientGuard(client);
+        char host[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &peerAddress.sin_addr, host, sizeof host);
+        std::string peer = std::string(host) + ":" + std::to_string(ntohs(peerAddress.sin_port));
+        if (!serve(client, peer))
+            break;
+    }
+    log("stopping");
+    gs_->stop();
+    fs::remove(fifo_);
+    return 0;
+}
+
+// Runs the connection's jobs. False when the printer is asked to stop.
+bool Printer::serve(int client, const std::string& peer)
+{
+    std::string input; // received and not yet given to a job
+    bool inputEnded = false;
+    for (;;) {
+        // A job starts with its first byte; a connection that ends without
+        // one has no job.
+        auto idleSince = Clock::now();
+        while (input.empty() && !inputEnded) {
+            pollfd p[2] = {{client, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+            ::poll(p, 2, 1000);
+            if (p[1].revents & POLLIN)
+                return false;
+            char block[65536];
+            ssize_t n = ::recv(client, block, sizeof block, 0);
+            if (n > 0)
+                input.append(block, static_cast<std::size_t>(n));
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                inputEnded = true;
+            else if (Clock::now() - idleSince > std::chrono::seconds(options_.idleSeconds))
+                inputEnded = true;
+        }
+        if (input.empty() && inputEnded)
+            return true;
+        JobEnd end = runJob(client, input, inputEnded, peer);
+        if (end == JobEnd::stopping)
+            return false;
+        if (end == JobEnd::interpreterDied) {
+            std::string status;
+            for (int i = 0; i < 200 && (status = gs_->exited()).empty(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (status.empty()) {
+                gs_->stop();
+                status = "stopped";
+            }
+            log("interpreter exited (" + status + "); restarting it");
+            ++restarts_;
+            startInterpreter();
+            return true;
+        }
+        if (end == JobEnd::clientGone || !options_.ctrlD)
+            return true;
+    }
+}
+
+Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded, const std::string& peer)
+{
+    const long jobNumber = ++jobs_;
+    const std::uintmax_t totalKiB = static_cast<std::uintmax_t>(options_.diskMiB) * 1024;
+    const std::uintmax_t usedKiB = (diskUsed(disk_) + 1023) / 1024;
+    const std::uintmax_t freeKiB = usedKiB < totalKiB ? totalKiB - usedKiB : 0;
+    if (!gs_->control(std::to_string(freeKiB) + " " + std::to_string(totalKiB) + " " + fifo_.string() + "\n"))
+        return JobEnd::interpreterDied;
+
+    // The interpreter opens the FIFO when it reads the control line.
+    Descriptor fifo;
+    for (auto start = Clock::now(); fifo.fd == -1;) {
+        fifo.reset(::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        if (fifo.fd != -1)
+            break;
+        if (errno != ENXIO || !gs_->exited().empty() || Clock::now() - start > std::chrono::seconds(20))
+            return JobEnd::interpreterDied;
+        if (stopping())
+            return JobEnd::stopping;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    std::string toJob;     // job bytes for the FIFO
+    std::string toClient;  // output for the client
+    std::string rest;      // in control-D mode: what follows the job's 0x04
+    bool jobInputEnded = false;
+    bool clientWritable = true;
+    bool droppedOutput = false;
+    unsigned long bytesIn = 0, bytesOut = 0;
+    long pages = 0;
+    std::string error;
+    auto lastInput = Clock::now();
+    auto inputEndTime = Clock::now();
+    constexpr std::size_t inputLimit = 1 << 20;
+    constexpr std::size_t outputLimit = 16 << 20;
+
+    auto takeInput = [&](std::string& data) {
+        if (jobInputEnded)
+            return;
+        std::size_t eoj = options_.ctrlD ? data.find('\x04') : std::string::npos;
+        if (eoj != std::string::npos) {
+            toJob.append(data, 0, eoj);
+            bytesIn += eoj;
+            rest = data.substr(eoj + 1);
+            jobInputEnded = true;
+            inputEndTime = Clock::now();
+        } else {
+            toJob += data;
+            bytesIn += data.size();
+        }
+        data.clear();
+    };
+    takeInput(input);
+    if (inputEnded && !jobInputEnded) {
+        jobInputEnded = true;
+        inputEndTime = Clock::now();
+    }
+
+    bool sentinelSeen = false;
+    while (!sentinelSeen) {
+        pollfd p[4] = {{signalPipe[0], POLLIN, 0}, {gs_->output(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
+        bool wantClientInput = !jobInputEnded && !inputEnded && toJob.size() < inputLimit;
+        short clientEvents = static_cast<short>((wantClientInput ? POLLIN : 0) | (clientWritable && !toClient.empty() ? POLLOUT : 0));
+        if (clientEvents) {
+            p[2].fd = client;
+            p[2].events = clientEvents;
+        }
+        if (fifo.fd != -1 && !toJob.empty()) {
+            p[3].fd = fifo.fd;
+            p[3].events = POLLOUT;
+        }
+        if (::poll(p, 4, 1000) < 0 && errno != EINTR)
+            return JobEnd::interpreterDied;
+        if (p[0].revents & POLLIN)
+            return JobEnd::stopping;
+
+        if (p[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char block[65536];
+            ssize_t n = ::read(gs_->output(), block, sizeof block);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                // Whatever the job said before the interpreter went still goes out.
+                if (clientWritable)
+                    ::send(client, toClient.data(), toClient.size(), MSG_NOSIGNAL);
+                log("job " + std::to_string(jobNumber) + " from " + peer + ": " + std::to_string(bytesIn)
+                    + " bytes in, " + std::to_string(bytesOut + toClient.size()) + " bytes out, interpreter stopped");
+                return JobEnd::interpreterDied;
+            }
+            if (n > 0) {
+                std::string out = scanner_.feed(block, static_cast<std::size_t>(n));
+                if (toClient.size() + out.size() <= outputLimit)
+                    toClient += out;
+                else
+                    droppedOutput = true;
+                long totalPages = 0;
+                if (scanner_.complete(totalPages, error)) {
+                    pages = totalPages - pageCount_;
+                    pageCount_ = totalPages;
+                    sentinelSeen = true;
+                }
+            }
+        }
+        if (p[2].revents & POLLIN) {
+            char block[65536];
+            ssize_t n = ::recv(client, block, sizeof block, 0);
+            if (n > 0) {
+                std::string data(block, static_cast<std::size_t>(n));
+                takeInput(data);
+                lastInput = Clock::now();
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                inputEnded = true;
+            }
+        }
+        if (p[2].revents & (POLLOUT | POLLERR | POLLHUP) && clientWritable && !toClient.empty()) {
+            ssize_t n = ::send(client, toClient.data(), toClient.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                bytesOut += static_cast<unsigned long>(n);
+                toClient.erase(0, static_cast<std::size_t>(n));
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                clientWritable = false; // the client has gone; the job runs on
+                toClient.clear();
+            }
+        }
+        if (p[3].revents & (POLLOUT | POLLERR | POLLHUP)) {
+            ssize_t n = ::write(fifo.fd, toJob.data(), toJob.size());
+            if (n > 0)
+                toJob.erase(0, static_cast<std::size_t>(n));
+            else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                toJob.clear(); // the job stopped reading: it failed or closed its input
+                jobInputEnded = true;
+                fifo.reset();
+            }
+        }
+        if (!jobInputEnded && inputEnded) {
+            jobInputEnded = true;
+            inputEndTime = Clock::now();
+        }
+        if (!jobInputEnded && Clock::now() - lastInput > std::chrono::seconds(options_.idleSeconds)) {
+            log("job " + std::to_string(jobNumber) + " from " + peer + ": no data for " + std::to_string(options_.idleSeconds) + " s; ending the job");
+            jobInputEnded = true;
+            inputEnded = true;
+            inputEndTime = Clock::now();
+        }
+        if (jobInputEnded && toJob.empty())
+            fifo.reset(); // the job's end of file
+        if (jobInputEnded && Clock::now() - inputEndTime > std::chrono::seconds(options_.jobSeconds)) {
+            log("job " + std::to_string(jobNumber) + " from " + peer + ": still running after " + std::to_string(options_.jobSeconds) + " s; stopping the interpreter");
+            gs_->stop();
+            return JobEnd::interpreterDied;
+        }
+    }
+
+    // The job's output, then in control-D mode the printer's own 0x04.
+    if (options_.ctrlD)
+        toClient.push_back('\x04');
+    auto deadline = Clock::now() + std::chrono::seconds(options_.idleSeconds);
+    while (clientWritable && !toClient.empty() && Clock::now() < deadline) {
+        pollfd p[2] = {{client, POLLOUT, 0}, {signalPipe[0], POLLIN, 0}};
+        ::poll(p, 2, 1000);
+        if (p[1].revents & POLLIN)
+            return JobEnd::stopping;
+        ssize_t n = ::send(client, toClient.data(), toClient.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            bytesOut += static_cast<unsigned long>(n);
+            toClient.erase(0, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            clientWritable = false;
+        }
+    }
+    if (options_.ctrlD && bytesOut > 0)
+        --bytesOut; // the 0x04 is the printer's, not the job's
+    log("job " + std::to_string(jobNumber) + " from " + peer + ": " + std::to_string(bytesIn) + " bytes in, "
+        + std::to_string(bytesOut) + " bytes out, " + std::to_string(pages) + (pages == 1 ? " page" : " pages")
+        + ", error: " + (error == "none" ? "none" : error) + (droppedOutput ? " (output over 16 MiB dropped)" : ""));
+    input = rest;
+    return clientWritable || !inputEnded ? JobEnd::done : JobEnd::clientGone;
+}
+
+} // namespace
+
+} // namespace korrin::vprinter
+
+int main(int argc, char** argv)
+{
+    using namespace korrin::vprinter;
+    Options o;
+    CLI::App app("korrin-vprinter: a PostScript printer on a loopback port that runs its jobs in Ghostscript",
+                 "korrin-vprinter");
+    app.add_option("--port", o.port, "Port on 127.0.0.1; 0 picks a free one, printed on standard output")->required();
+    app.add_option("--dir", o.dir, "Folder for the printer's disk, pages and spool")->required();
+    bool passThrough = false;
+    bool ctrlDFlag = false;
+    auto* ctrlD = app.add_flag("--ctrl-d", ctrlDFlag, "A 0x04 ends a job and the printer answers it with 0x04 (the default)");
+    app.add_flag("--no-ctrl-d", passThrough, "A 0x04 goes to the interpreter; the connection's end ends the job")->excludes(ctrlD);
+    app.add_option("--pages", o.pages, "Format of printed pages, one file per page")->check(CLI::IsMember({"pdf", "png"}));
+    app.add_option("--gs", o.gs, "The Ghostscript program");
+    app.add_option("--gs-resources", o.gsResources, "Ghostscript's Resource folder (found from its version otherwise)");
+    app.add_option("--disk-size", o.diskMiB, "Size of the printer's disk in MiB")->check(CLI::PositiveNumber);
+    app.add_option("--idle-timeout", o.idleSeconds, "Seconds without data after which a job's input ends")->check(CLI::PositiveNumber);
+    app.add_option("--job-timeout", o.jobSeconds, "Seconds a job may run after its input ended")->check(CLI::PositiveNumber);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    o.ctrlD = !passThrough;
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0)
+        return 1;
+    struct sigaction action {};
+    action.sa_handler = onTerminate;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return Printer(o).run();
+    } catch (const std::exception& e) {
+        std::cerr << "korrin-vprinter: " << e.what() << std::endl;
+        return 1;
+    }
+}
