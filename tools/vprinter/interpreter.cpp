@@ -45,7 +45,9 @@ void Interpreter::start(const std::string& outputFile)
         // Jobs write the disk's fonts and resources by relative names.
         "--permit-file-all=fonts/*",
         "--permit-file-all=Resource/*",
+        // It reads the spool files of job data and deletes each once read.
         "--permit-file-read=" + setup_.spoolDir + "/*",
+        "--permit-file-control=" + setup_.spoolDir + "/*",
         "-sGenericResourceDir=" + setup_.resourceDir + "/",
         "-sDEVICE=" + setup_.device,
         "-sOutputFile=" + outputFile,

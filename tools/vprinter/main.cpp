@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -214,10 +215,10 @@ private:
     bool serve(int client, const std::string& peer);
     enum class JobEnd { done, clientGone, interpreterDied, stopping };
     JobEnd runJob(int client, std::string& input, bool& inputEnded, const std::string& peer);
-    bool stopping();
 
     Options options_;
-    fs::path dir_, disk_, spool_, pages_, fifo_;
+    fs::path dir_, disk_, spool_, pages_;
+    unsigned long chunks_ = 0;
     std::string token_;
     std::unique_ptr<Interpreter> gs_;
     SentinelScanner scanner_;
@@ -225,12 +226,6 @@ private:
     int restarts_ = 0;
     long jobs_ = 0;
 };
-
-bool Printer::stopping()
-{
-    pollfd p{signalPipe[0], POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-}
 
 void Printer::prepare()
 {
@@ -243,10 +238,8 @@ void Printer::prepare()
     fs::create_directories(pages_);
     std::string resources = options_.gsResources.empty() ? ghostscriptResources(options_.gs) : options_.gsResources;
     prepareResources(disk_ / "Resource", resources);
-    fifo_ = spool_ / "job";
-    fs::remove(fifo_);
-    if (::mkfifo(fifo_.c_str(), 0600) < 0)
-        throw std::runtime_error("mkfifo " + fifo_.string() + ": " + std::strerror(errno));
+    for (const auto& old : fs::directory_iterator(spool_))
+        fs::remove(old.path());
     std::ofstream driver(spool_ / "driver.ps", std::ios::binary | std::ios::trunc);
     driver << driverProgram;
     if (!driver.flush())
@@ -325,7 +318,6 @@ int Printer::run()
     }
     log("stopping");
     gs_->stop();
-    fs::remove(fifo_);
     return 0;
 }
 
@@ -381,26 +373,15 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
     const std::uintmax_t totalKiB = static_cast<std::uintmax_t>(options_.diskMiB) * 1024;
     const std::uintmax_t usedKiB = (diskUsed(disk_) + 1023) / 1024;
     const std::uintmax_t freeKiB = usedKiB < totalKiB ? totalKiB - usedKiB : 0;
-    if (!gs_->control(std::to_string(freeKiB) + " " + std::to_string(totalKiB) + " " + fifo_.string() + "\n"))
+    if (!gs_->control("JOB " + std::to_string(freeKiB) + " " + std::to_string(totalKiB) + "\n"))
         return JobEnd::interpreterDied;
 
-    // The interpreter opens the FIFO when it reads the control line.
-    Descriptor fifo;
-    for (auto start = Clock::now(); fifo.fd == -1;) {
-        fifo.reset(::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-        if (fifo.fd != -1)
-            break;
-        if (errno != ENXIO || !gs_->exited().empty() || Clock::now() - start > std::chrono::seconds(20))
-            return JobEnd::interpreterDied;
-        if (stopping())
-            return JobEnd::stopping;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-
-    std::string toJob;     // job bytes for the FIFO
-    std::string toClient;  // output for the client
-    std::string rest;      // in control-D mode: what follows the job's 0x04
-    bool jobInputEnded = false;
+    std::string toJob;    // job bytes not yet in a spool file
+    std::string toClient; // output for the client
+    std::string rest;     // in control-D mode: what follows the job's 0x04
+    std::deque<fs::path> unread; // spool files the interpreter has not taken yet
+    bool jobInputEnded = false;  // the job has all its bytes
+    bool endSent = false;        // the interpreter was told so
     bool clientWritable = true;
     bool droppedOutput = false;
     unsigned long bytesIn = 0, bytesOut = 0;
@@ -408,58 +389,97 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
     std::string error;
     auto lastInput = Clock::now();
     auto inputEndTime = Clock::now();
+    constexpr std::size_t chunkSize = 65535; // the driver's chunk string
+    constexpr std::size_t unreadLimit = 8;
     constexpr std::size_t inputLimit = 1 << 20;
     constexpr std::size_t outputLimit = 16 << 20;
 
-    auto takeInput = [&](std::string& data) {
-        if (jobInputEnded)
-            return;
-        std::size_t eoj = options_.ctrlD ? data.find('\x04') : std::string::npos;
-        if (eoj != std::string::npos) {
-            toJob.append(data, 0, eoj);
-            bytesIn += eoj;
-            rest = data.substr(eoj + 1);
+    auto endInput = [&] {
+        if (!jobInputEnded) {
             jobInputEnded = true;
             inputEndTime = Clock::now();
+        }
+    };
+    auto takeInput = [&](std::string& data) {
+        if (jobInputEnded) {
+            rest += data;
         } else {
-            toJob += data;
-            bytesIn += data.size();
+            std::size_t eoj = options_.ctrlD ? data.find('\x04') : std::string::npos;
+            std::size_t take = eoj == std::string::npos ? data.size() : eoj;
+            toJob.append(data, 0, take);
+            bytesIn += take;
+            if (eoj != std::string::npos) {
+                rest = data.substr(eoj + 1);
+                endInput();
+            }
         }
         data.clear();
     };
+    auto cleanup = [&] {
+        for (const auto& f : unread)
+            fs::remove(f);
+    };
     takeInput(input);
-    if (inputEnded && !jobInputEnded) {
-        jobInputEnded = true;
-        inputEndTime = Clock::now();
-    }
+    if (inputEnded)
+        endInput();
 
     bool sentinelSeen = false;
     while (!sentinelSeen) {
-        pollfd p[4] = {{signalPipe[0], POLLIN, 0}, {gs_->output(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
-        bool wantClientInput = !jobInputEnded && !inputEnded && toJob.size() < inputLimit;
+        // Hand the job its next bytes while the interpreter keeps up.
+        while (!unread.empty() && !fs::exists(unread.front()))
+            unread.pop_front();
+        while (!toJob.empty() && unread.size() < unreadLimit) {
+            fs::path chunk = spool_ / ("chunk-" + std::to_string(++chunks_));
+            std::size_t n = std::min(toJob.size(), chunkSize);
+            {
+                std::ofstream f(chunk, std::ios::binary | std::ios::trunc);
+                f.write(toJob.data(), static_cast<std::streamsize>(n));
+                if (!f.flush())
+                    throw std::runtime_error("cannot write " + chunk.string());
+            }
+            unread.push_back(chunk);
+            toJob.erase(0, n);
+            if (!gs_->control(chunk.string() + "\n")) {
+                cleanup();
+                return JobEnd::interpreterDied;
+            }
+        }
+        if (jobInputEnded && toJob.empty() && !endSent) {
+            endSent = true;
+            if (!gs_->control("END\n")) {
+                cleanup();
+                return JobEnd::interpreterDied;
+            }
+        }
+
+        pollfd p[3] = {{signalPipe[0], POLLIN, 0}, {gs_->output(), POLLIN, 0}, {-1, 0, 0}};
+        bool wantClientInput = !inputEnded && (jobInputEnded ? options_.ctrlD : toJob.size() < inputLimit);
         short clientEvents = static_cast<short>((wantClientInput ? POLLIN : 0) | (clientWritable && !toClient.empty() ? POLLOUT : 0));
         if (clientEvents) {
             p[2].fd = client;
             p[2].events = clientEvents;
         }
-        if (fifo.fd != -1 && !toJob.empty()) {
-            p[3].fd = fifo.fd;
-            p[3].events = POLLOUT;
-        }
-        if (::poll(p, 4, 1000) < 0 && errno != EINTR)
+        // While the interpreter has spool files to read, look again soon.
+        int wait = !toJob.empty() && unread.size() >= unreadLimit ? 2 : 1000;
+        if (::poll(p, 3, wait) < 0 && errno != EINTR) {
+            cleanup();
             return JobEnd::interpreterDied;
-        if (p[0].revents & POLLIN)
+        }
+        if (p[0].revents & POLLIN) {
+            cleanup();
             return JobEnd::stopping;
+        }
 
         if (p[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             char block[65536];
             ssize_t n = ::read(gs_->output(), block, sizeof block);
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                // Whatever the job said before the interpreter went still goes out.
+                // What the job said before the interpreter went still goes out.
                 if (clientWritable)
                     ::send(client, toClient.data(), toClient.size(), MSG_NOSIGNAL);
                 log("job " + std::to_string(jobNumber) + " from " + peer + ": " + std::to_string(bytesIn)
                     + " bytes in, " + std::to_string(bytesOut + toClient.size()) + " bytes out, interpreter stopped");
+                cleanup();
                 return JobEnd::interpreterDied;
             }
             if (n > 0) {
@@ -485,6 +505,7 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
                 lastInput = Clock::now();
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 inputEnded = true;
+                endInput();
             }
         }
         if (p[2].revents & (POLLOUT | POLLERR | POLLHUP) && clientWritable && !toClient.empty()) {
@@ -497,33 +518,41 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
                 toClient.clear();
             }
         }
-        if (p[3].revents & (POLLOUT | POLLERR | POLLHUP)) {
-            ssize_t n = ::write(fifo.fd, toJob.data(), toJob.size());
-            if (n > 0)
-                toJob.erase(0, static_cast<std::size_t>(n));
-            else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                toJob.clear(); // the job stopped reading: it failed or closed its input
-                jobInputEnded = true;
-                fifo.reset();
-            }
-        }
-        if (!jobInputEnded && inputEnded) {
-            jobInputEnded = true;
-            inputEndTime = Clock::now();
-        }
         if (!jobInputEnded && Clock::now() - lastInput > std::chrono::seconds(options_.idleSeconds)) {
-            log("job " + std::to_string(jobNumber) + " from " + peer + ": no data for " + std::to_string(options_.idleSeconds) + " s; ending the job");
-            jobInputEnded = true;
+            log("job " + std::to_string(jobNumber) + " from " + peer + ": no data for "
+                + std::to_string(options_.idleSeconds) + " s; ending the job");
             inputEnded = true;
-            inputEndTime = Clock::now();
+            endInput();
         }
-        if (jobInputEnded && toJob.empty())
-            fifo.reset(); // the job's end of file
         if (jobInputEnded && Clock::now() - inputEndTime > std::chrono::seconds(options_.jobSeconds)) {
-            log("job " + std::to_string(jobNumber) + " from " + peer + ": still running after " + std::to_string(options_.jobSeconds) + " s; stopping the interpreter");
+            log("job " + std::to_string(jobNumber) + " from " + peer + ": still running after "
+                + std::to_string(options_.jobSeconds) + " s; stopping the interpreter");
+            cleanup();
             gs_->stop();
             return JobEnd::interpreterDied;
         }
+    }
+    // A job that ended before its input did leaves data behind; in
+    // control-D mode the rest of it up to the 0x04 is skipped too.
+    cleanup();
+    bool flushing = !jobInputEnded;
+    for (auto since = Clock::now(); !jobInputEnded && !inputEnded;) {
+        pollfd p[2] = {{client, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        ::poll(p, 2, 1000);
+        if (p[1].revents & POLLIN)
+            return JobEnd::stopping;
+        char block[65536];
+        ssize_t n = ::recv(client, block, sizeof block, 0);
+        if (n > 0) {
+            std::string data(block, static_cast<std::size_t>(n));
+            toJob.clear();
+            takeInput(data);
+            since = Clock::now();
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR) || Clock::now() - since > std::chrono::seconds(options_.idleSeconds)) {
+            inputEnded = true;
+        }
+        if (!options_.ctrlD)
+            break; // the connection is the job: it ends with the connection anyway
     }
 
     // The job's output, then in control-D mode the printer's own 0x04.
@@ -543,11 +572,12 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
             clientWritable = false;
         }
     }
-    if (options_.ctrlD && bytesOut > 0)
+    if (options_.ctrlD && bytesOut > 0 && toClient.empty())
         --bytesOut; // the 0x04 is the printer's, not the job's
     log("job " + std::to_string(jobNumber) + " from " + peer + ": " + std::to_string(bytesIn) + " bytes in, "
         + std::to_string(bytesOut) + " bytes out, " + std::to_string(pages) + (pages == 1 ? " page" : " pages")
-        + ", error: " + (error == "none" ? "none" : error) + (droppedOutput ? " (output over 16 MiB dropped)" : ""));
+        + ", error: " + error + (flushing ? " (rest of job skipped)" : "")
+        + (droppedOutput ? " (output over 16 MiB dropped)" : ""));
     input = rest;
     return clientWritable || !inputEnded ? JobEnd::done : JobEnd::clientGone;
 }
