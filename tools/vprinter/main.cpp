@@ -423,6 +423,8 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
     if (inputEnded)
         endInput();
 
+    bool stopRequested = false;
+    auto stopDeadline = Clock::now();
     bool sentinelSeen = false;
     while (!sentinelSeen) {
         // Hand the job its next bytes while the interpreter keeps up.
@@ -452,7 +454,7 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
             }
         }
 
-        pollfd p[3] = {{signalPipe[0], POLLIN, 0}, {gs_->output(), POLLIN, 0}, {-1, 0, 0}};
+        pollfd p[3] = {{stopRequested ? -1 : signalPipe[0], POLLIN, 0}, {gs_->output(), POLLIN, 0}, {-1, 0, 0}};
         bool wantClientInput = !inputEnded && (jobInputEnded ? options_.ctrlD : toJob.size() < inputLimit);
         short clientEvents = static_cast<short>((wantClientInput ? POLLIN : 0) | (clientWritable && !toClient.empty() ? POLLOUT : 0));
         if (clientEvents) {
@@ -465,7 +467,14 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
             cleanup();
             return JobEnd::interpreterDied;
         }
-        if (p[0].revents & POLLIN) {
+        if ((p[0].revents & POLLIN) && !stopRequested) {
+            // Asked to stop: the job gets a moment to finish.
+            stopRequested = true;
+            stopDeadline = Clock::now() + std::chrono::seconds(5);
+        }
+        if (stopRequested && Clock::now() > stopDeadline) {
+            log("job " + std::to_string(jobNumber) + " from " + peer + ": " + std::to_string(bytesIn)
+                + " bytes in, abandoned at shutdown");
             cleanup();
             return JobEnd::stopping;
         }
@@ -536,7 +545,7 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
     // control-D mode the rest of it up to the 0x04 is skipped too.
     cleanup();
     bool flushing = !jobInputEnded;
-    for (auto since = Clock::now(); !jobInputEnded && !inputEnded;) {
+    for (auto since = Clock::now(); !jobInputEnded && !inputEnded && !stopRequested;) {
         pollfd p[2] = {{client, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
         ::poll(p, 2, 1000);
         if (p[1].revents & POLLIN)
@@ -559,11 +568,15 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
     if (options_.ctrlD)
         toClient.push_back('\x04');
     auto deadline = Clock::now() + std::chrono::seconds(options_.idleSeconds);
+    if (stopRequested)
+        deadline = std::min(deadline, stopDeadline);
     while (clientWritable && !toClient.empty() && Clock::now() < deadline) {
-        pollfd p[2] = {{client, POLLOUT, 0}, {signalPipe[0], POLLIN, 0}};
+        pollfd p[2] = {{client, POLLOUT, 0}, {stopRequested ? -1 : signalPipe[0], POLLIN, 0}};
         ::poll(p, 2, 1000);
-        if (p[1].revents & POLLIN)
-            return JobEnd::stopping;
+        if ((p[1].revents & POLLIN) && !stopRequested) {
+            stopRequested = true;
+            deadline = std::min(deadline, Clock::now() + std::chrono::seconds(5));
+        }
         ssize_t n = ::send(client, toClient.data(), toClient.size(), MSG_NOSIGNAL);
         if (n > 0) {
             bytesOut += static_cast<unsigned long>(n);
@@ -579,6 +592,8 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
         + ", error: " + error + (flushing ? " (rest of job skipped)" : "")
         + (droppedOutput ? " (output over 16 MiB dropped)" : ""));
     input = rest;
+    if (stopRequested)
+        return JobEnd::stopping;
     return clientWritable || !inputEnded ? JobEnd::done : JobEnd::clientGone;
 }
 
