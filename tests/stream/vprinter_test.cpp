@@ -154,6 +154,14 @@ TEST_F(VirtualPrinterTest, TheDiskHoldsFilesJobsWriteAndDelete)
     job(printer, true, "{(fonts/KorrinDiskFont) deletefile} stopped pop {(%disk0%Resource/CMap/KorrinTest-H) deletefile} stopped pop\n");
     EXPECT_FALSE(std::filesystem::exists(font));
     EXPECT_FALSE(std::filesystem::exists(dir_.file("p") + "/disk/Resource/CMap/KorrinTest-H"));
+
+    // Initialising the disk takes what jobs stored and keeps the printer's
+    // own resources.
+    job(printer, true, "(fonts/A) (w) file closefile (Resource/CIDFont/B) (w) file closefile\n");
+    EXPECT_EQ(job(printer, true, "true (0) startjob pop statusdict begin 0 1 initializedisk end "
+                                 "(fonts/*) { = } 128 string filenameforall (Resource/CIDFont/*) { = } 128 string "
+                                 "filenameforall /UniJIS-UCS2-H /CMap resourcestatus == flush\n"),
+              "true\n");
 }
 
 TEST_F(VirtualPrinterTest, PagesAreFiles)
@@ -180,4 +188,29 @@ TEST_F(VirtualPrinterTest, AnInterpreterThatQuitsIsRestarted)
     EXPECT_EQ(job(printer, true, "(back) print\n"), "back");
     EXPECT_EQ(printer.stop(), 0);
     EXPECT_NE(printer.log().find("restarting"), std::string::npos) << printer.log();
+}
+
+TEST_F(VirtualPrinterTest, WritingOverABuiltInResourceLeavesGhostscriptsCopyAlone)
+{
+    // A stand-in for Ghostscript's Resource folder: links to the real
+    // categories, and a CMap folder holding one file of our own.
+    namespace fs = std::filesystem;
+    fs::path real;
+    for (const auto& version : fs::directory_iterator("/usr/share/ghostscript"))
+        if (fs::is_directory(version.path() / "Resource" / "Init"))
+            real = version.path() / "Resource";
+    ASSERT_FALSE(real.empty());
+    fs::path fake = dir_.file("gsres");
+    fs::create_directories(fake / "CMap");
+    for (const auto& category : fs::directory_iterator(real))
+        if (category.path().filename() != "CMap")
+            fs::create_directory_symlink(category.path(), fake / category.path().filename());
+    dir_.write("gsres/CMap/KorrinBuiltin-H", "built in\n");
+
+    VirtualPrinter printer(program, dir_.file("p"), true, "--gs-resources " + fake.string());
+    EXPECT_TRUE(fs::is_symlink(dir_.file("p") + "/disk/Resource/CMap/KorrinBuiltin-H"));
+    EXPECT_EQ(job(printer, true, "(Resource/CMap/KorrinBuiltin-H) (r) file 100 string readline pop print\n"), "built in");
+    job(printer, true, "(%disk0%Resource/CMap/KorrinBuiltin-H) (w) file dup (downloaded\\n) writestring closefile\n");
+    EXPECT_EQ(test::readFile(dir_.file("gsres/CMap/KorrinBuiltin-H")), "built in\n");
+    EXPECT_EQ(test::readFile(dir_.file("p") + "/disk/Resource/CMap/KorrinBuiltin-H"), "downloaded\n");
 }

@@ -48,10 +48,13 @@ void Interpreter::start(const std::string& outputFile)
         // It reads the spool files of job data and deletes each once read.
         "--permit-file-read=" + setup_.spoolDir + "/*",
         "--permit-file-control=" + setup_.spoolDir + "/*",
+        // It looks up which of the disk's resources are Ghostscript's own.
+        "--permit-file-read=" + setup_.ghostscriptResources + "/*",
         "-sGenericResourceDir=" + setup_.resourceDir + "/",
         "-sDEVICE=" + setup_.device,
         "-sOutputFile=" + outputFile,
         "-sVPToken=" + setup_.token,
+        "-sVPResources=" + setup_.ghostscriptResources,
     };
     if (setup_.device == "png16m")
         args.push_back("-r72");

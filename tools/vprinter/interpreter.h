@@ -15,6 +15,7 @@ struct InterpreterSetup {
     std::string program = "gs";
     std::string diskDir;     // the working directory: the printer's disk
     std::string resourceDir; // the disk's Resource/ folder
+    std::string ghostscriptResources; // Ghostscript's own, which it links to
     std::string spoolDir;    // job data and the driver live here
     std::string driverPath;
     std::string outputFile; // page file pattern with %05d

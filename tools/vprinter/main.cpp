@@ -250,6 +250,7 @@ void Printer::prepare()
     setup.program = options_.gs;
     setup.diskDir = disk_.string();
     setup.resourceDir = (disk_ / "Resource").string();
+    setup.ghostscriptResources = resources;
     setup.spoolDir = spool_.string();
     setup.driverPath = (spool_ / "driver.ps").string();
     setup.device = options_.pages == "png" ? "png16m" : "pdfwrite";
