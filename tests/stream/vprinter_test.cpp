@@ -159,9 +159,9 @@ TEST_F(VirtualPrinterTest, TheDiskHoldsFilesJobsWriteAndDelete)
     // own resources.
     job(printer, true, "(fonts/A) (w) file closefile (Resource/CIDFont/B) (w) file closefile\n");
     EXPECT_EQ(job(printer, true, "true (0) startjob pop statusdict begin 0 1 initializedisk end "
-                                 "(fonts/*) { = } 128 string filenameforall (Resource/CIDFont/*) { = } 128 string "
-                                 "filenameforall /UniJIS-UCS2-H /CMap resourcestatus == flush\n"),
-              "true\n");
+                                 "(fonts/*) { = } 128 string filenameforall (Resource/CIDFont/B) status == "
+                                 "/UniJIS-UCS2-H /CMap resourcestatus == flush\n"),
+              "false\ntrue\n");
 }
 
 TEST_F(VirtualPrinterTest, PagesAreFiles)
