@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -11,6 +12,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "core/list.h"
 
 namespace korrin {
 
@@ -181,8 +184,11 @@ void TCPIPPrinter::init(const char* name, int port)
         peer_.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
         ::freeaddrinfo(found);
     }
-    if (!buffer_)
-        buffer_.reset(new unsigned char[bufferSize]);
+    if (!buffer_) {
+        unsigned char* buf = new (std::nothrow) unsigned char[bufferSize];
+        KORRIN_REQUIRE(buf != 0);
+        buffer_.reset(buf);
+    }
     connect();
 }
 

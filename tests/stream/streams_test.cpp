@@ -4,25 +4,11 @@
 
 #include "stream/filereader.h"
 #include "stream/memoryreader.h"
+#include "support/streamerror.h"
 #include "support/tempdir.h"
 
 using namespace korrin;
-
-namespace {
-
-template <typename F>
-BasicDataStream::error streamErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const BasicDataStream::error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no BasicDataStream::error";
-    return {0, ""};
-}
-
-} // namespace
+using korrin::test::streamErrorOf;
 
 TEST(MemoryReader, ReadsBytesAsUnsignedThenEndsForGood)
 {

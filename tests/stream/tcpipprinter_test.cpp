@@ -17,8 +17,10 @@
 
 #include "stream/tcpipprinter.h"
 #include "support/fakeprinter.h"
+#include "support/streamerror.h"
 
 using namespace korrin;
+using korrin::test::streamErrorOf;
 using korrin::test::FakePrinter;
 
 // --- connect and getaddrinfo, counted and optionally made to fail ------------
@@ -92,17 +94,6 @@ void send(TCPIPPrinter& p, const std::string& text)
     p.write(reinterpret_cast<const unsigned char*>(text.data()), static_cast<unsigned>(text.size()));
 }
 
-template <typename F>
-BasicDataStream::error streamErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const BasicDataStream::error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no BasicDataStream::error";
-    return {0, ""};
-}
 
 // The fake printer accepts on its own thread; give it a moment to catch up.
 void waitForConnections(const FakePrinter& fake, int n)
