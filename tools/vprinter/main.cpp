@@ -35,8 +35,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "disk.h"
 #include "driver.h"
 #include "interpreter.h"
+#include "sentinel.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -93,115 +95,6 @@ struct Descriptor {
             ::close(fd);
         fd = f;
     }
-};
-
-std::string ghostscriptResources(const std::string& program)
-{
-    FILE* p = ::popen((program + " --version 2>/dev/null").c_str(), "r");
-    char version[64] = {};
-    if (p) {
-        if (!std::fgets(version, sizeof version, p))
-            version[0] = 0;
-        ::pclose(p);
-    }
-    std::string v(version);
-    v.erase(v.find_last_not_of(" \n") + 1);
-    for (const std::string& candidate : {"/usr/share/ghostscript/" + v + "/Resource", std::string("/usr/share/ghostscript/Resource")})
-        if (!v.empty() && fs::is_directory(candidate + "/Init"))
-            return candidate;
-    throw std::runtime_error("cannot find Ghostscript's Resource folder; give it with --gs-resources");
-}
-
-// The disk's Resource folder: the categories jobs write (CMap, CIDFont, Font)
-// are real folders holding links to Ghostscript's own resources, every other
-// category is a link to Ghostscript's folder.
-void prepareResources(const fs::path& mine, const fs::path& ghostscripts)
-{
-    fs::create_directories(mine);
-    for (const auto& category : fs::directory_iterator(ghostscripts)) {
-        fs::path name = category.path().filename();
-        fs::path here = mine / name;
-        bool writable = name == "CMap" || name == "CIDFont" || name == "Font";
-        if (!writable) {
-            if (!fs::exists(fs::symlink_status(here)))
-                fs::create_directory_symlink(category.path(), here);
-            continue;
-        }
-        fs::create_directories(here);
-        for (const auto& resource : fs::directory_iterator(category.path())) {
-            fs::path link = here / resource.path().filename();
-            if (!fs::exists(fs::symlink_status(link)))
-                fs::create_symlink(resource.path(), link);
-        }
-    }
-    for (const char* name : {"CMap", "CIDFont", "Font"})
-        fs::create_directories(mine / name);
-}
-
-// Bytes in regular files on the disk; links to Ghostscript's resources do
-// not count.
-std::uintmax_t diskUsed(const fs::path& disk)
-{
-    std::uintmax_t used = 0;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(disk, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (it->is_regular_file(ec) && !it->is_symlink(ec))
-            used += it->file_size(ec);
-    return used;
-}
-
-// Looks for the sentinel in the interpreter's output. Everything before it
-// is the job's; a possible beginning of it at the end is held back.
-class SentinelScanner {
-public:
-    explicit SentinelScanner(std::string token) : token_(std::move(token)) {}
-    // Adds output; returns the bytes that belong to the job for certain.
-    std::string feed(const char* data, std::size_t n)
-    {
-        pending_.append(data, n);
-        if (found_)
-            return {};
-        std::size_t at = pending_.find(token_);
-        if (at != std::string::npos) {
-            found_ = true;
-            std::string job = pending_.substr(0, at);
-            pending_.erase(0, at);
-            return job;
-        }
-        std::size_t keep = 0;
-        for (std::size_t k = std::min(token_.size() - 1, pending_.size()); k > 0; --k)
-            if (pending_.compare(pending_.size() - k, k, token_, 0, k) == 0) {
-                keep = k;
-                break;
-            }
-        std::string job = pending_.substr(0, pending_.size() - keep);
-        pending_.erase(0, pending_.size() - keep);
-        return job;
-    }
-    // The whole sentinel line once it is complete: "TOKEN PAGES ERROR".
-    bool complete(long& pages, std::string& error)
-    {
-        std::size_t end = found_ ? pending_.find('\n') : std::string::npos;
-        if (end == std::string::npos)
-            return false;
-        char word[64] = {};
-        pages = 0;
-        std::sscanf(pending_.c_str() + token_.size(), " %ld %63s", &pages, word);
-        error = word;
-        pending_.erase(0, end + 1);
-        found_ = false;
-        return true;
-    }
-    void reset()
-    {
-        pending_.clear();
-        found_ = false;
-    }
-
-private:
-    std::string token_;
-    std::string pending_;
-    bool found_ = false;
 };
 
 class Printer {
@@ -456,7 +349,9 @@ Printer::JobEnd Printer::runJob(int client, std::string& input, bool& inputEnded
         }
 
         pollfd p[3] = {{stopRequested ? -1 : signalPipe[0], POLLIN, 0}, {gs_->output(), POLLIN, 0}, {-1, 0, 0}};
-        bool wantClientInput = !inputEnded && (jobInputEnded ? options_.ctrlD : toJob.size() < inputLimit);
+        // In control-D mode the next job may arrive while this one runs; it waits
+        // in rest, up to the same limit.
+        bool wantClientInput = !inputEnded && (jobInputEnded ? options_.ctrlD && rest.size() < inputLimit : toJob.size() < inputLimit);
         short clientEvents = static_cast<short>((wantClientInput ? POLLIN : 0) | (clientWritable && !toClient.empty() ? POLLOUT : 0));
         if (clientEvents) {
             p[2].fd = client;
