@@ -31,6 +31,7 @@ expect_out "a job with a reply" "hello" timeout 30 "$KORRIN" send "127.0.0.1:$PO
 printf '(from a file) print\n' > "$WORK/job.ps"
 expect_out "a file and text" "from a file and text" \
   timeout 30 "$KORRIN" send --ctrl-d "127.0.0.1:$PORT" "$WORK/job.ps" -e '( and text) print'
+expect_out "standard input" "from stdin" sh -c "printf '(from stdin) print' | timeout 30 '$KORRIN' send --ctrl-d 127.0.0.1:$PORT -"
 expect_status "a job with an error still ends" 0 timeout 30 "$KORRIN" send --ctrl-d "127.0.0.1:$PORT" -e 'nosuchop'
 expect_grep "the error is reported as a printer does" 'Error: undefined; OffendingCommand: nosuchop' "$WORK/stdout"
 stop_printer

@@ -95,7 +95,7 @@ cli::Command sendCommand("send", "Send PostScript to a printer and print its rep
     };
     auto o = std::make_shared<Options>();
     addConnectionOptions(sub, *o);
-    sub.add_option("FILE", o->files, "PostScript files to send, in order");
+    sub.add_option("FILE", o->files, "PostScript files to send, in order; - is standard input");
     sub.add_option("-e,--execute", o->texts, "PostScript text to send after the files (repeatable)");
     auto* ctrlD = sub.add_flag("--ctrl-d", o->ctrlD, "The printer ends jobs with control-D (no probe)");
     sub.add_flag("--no-ctrl-d", o->passThrough, "The printer passes control-D to its interpreter (no probe)")->excludes(ctrlD);
@@ -111,6 +111,11 @@ cli::Command sendCommand("send", "Send PostScript to a printer and print its rep
             auto printer = connectTo(*o);
             std::vector<unsigned char> block(1 << 16);
             for (const auto& name : o->files) {
+                if (name == "-") {
+                    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), stdin)) > 0;)
+                        printer->write(block.data(), static_cast<unsigned>(got));
+                    continue;
+                }
                 file f(filename(name.c_str()), file::readOnly);
                 for (long got; (got = f.blockread(block.data(), static_cast<long>(block.size()))) > 0;)
                     printer->write(block.data(), static_cast<unsigned>(got));
