@@ -110,20 +110,30 @@ cli::Command sendCommand("send", "Send PostScript to a printer and print its rep
         try {
             auto printer = connectTo(*o);
             std::vector<unsigned char> block(1 << 16);
+            int last = '\n';
+            auto send = [&](const unsigned char* data, std::size_t n) {
+                if (n == 0)
+                    return;
+                printer->write(data, static_cast<unsigned>(n));
+                last = data[n - 1];
+            };
             for (const auto& name : o->files) {
                 if (name == "-") {
                     for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), stdin)) > 0;)
-                        printer->write(block.data(), static_cast<unsigned>(got));
+                        send(block.data(), got);
                     continue;
                 }
                 file f(filename(name.c_str()), file::readOnly);
                 for (long got; (got = f.blockread(block.data(), static_cast<long>(block.size()))) > 0;)
-                    printer->write(block.data(), static_cast<unsigned>(got));
+                    send(block.data(), static_cast<std::size_t>(got));
             }
             for (const auto& text : o->texts) {
-                printer->write(reinterpret_cast<const unsigned char*>(text.data()), static_cast<unsigned>(text.size()));
-                printer->write('\n');
+                send(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+                send(reinterpret_cast<const unsigned char*>("\n"), 1);
             }
+            // The end-of-job text must not run into the job's last token.
+            if (last != '\n' && last != '\r' && last != ' ' && last != '\t')
+                send(reinterpret_cast<const unsigned char*>("\n"), 1);
             printer->writeeof();
             if (!o->noReply) {
                 for (int c; (c = printer->read()) != -1;)
