@@ -10,6 +10,15 @@
 // the interpreter and the end of the connection ends the job. DIR holds the
 // printer's disk (disk/, shown to jobs as %disk0%), its pages (pages/) and its
 // spool (.spool/). One line per job goes to standard error.
+//
+// What it does not do as a printer would: it has one disk only (%disk0%),
+// whose %disk0% prefix is understood by file, deletefile, renamefile, status,
+// run, filenameforall, devforall and currentdevparams (a job that calls
+// systemdict's operators directly sees Ghostscript's own); any startjob
+// password is accepted; it speaks no PJL and knows no UEL; the job's
+// currentfile is a filter, so fileposition and setfileposition fail on it;
+// one connection is served at a time, and one that sends nothing for
+// --idle-timeout seconds has its job ended.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
