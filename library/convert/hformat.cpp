@@ -47,11 +47,8 @@ void HexEncoder::blockwrite(const void* data, long length)
 {
     if (length < 0)
         length = 0;
-    if (length + stringBytes_ > maxStringBytes) {
-        column_ = 0; // the line ends where it stands
-        stageText(closeAndOpen, sizeof closeAndOpen - 1);
-        stringBytes_ = 0;
-    }
+    if (length + stringBytes_ > maxStringBytes)
+        closeString();
     const unsigned char* p = static_cast<const unsigned char*>(data);
     std::size_t left = static_cast<std::size_t>(length);
     while (left) {
@@ -74,6 +71,13 @@ void HexEncoder::blockwrite(const void* data, long length)
         staged_ = static_cast<std::size_t>(o - stage_.get());
     }
     stringBytes_ += length;
+}
+
+void HexEncoder::closeString()
+{
+    column_ = 0; // the line ends where it stands
+    stageText(closeAndOpen, sizeof closeAndOpen - 1);
+    stringBytes_ = 0;
 }
 
 void HexEncoder::flush()

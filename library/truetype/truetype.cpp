@@ -474,6 +474,10 @@ int GlyphTable::Find(const char* name)
 
 const char* GetGlyphByNumber(const GlyphTable& table, int glyph)
 {
+    // Glyph numbers are distinct, and an unsorted table holds glyph i at
+    // entry i: the common case needs no scan.
+    if (glyph >= 0 && glyph < table.count() && table.glyph(glyph) == glyph)
+        return table.name(glyph);
     for (int i = 0; i < table.count(); ++i)
         if (table.glyph(i) == glyph)
             return table.name(i);
