@@ -72,32 +72,75 @@ unsigned short getGlyph2_(const BigEndianSpan& subtable, unsigned short code)
     return glyph ? static_cast<unsigned short>(glyph + idDelta) : 0;
 }
 
-// Segment mapping to delta values: the segment is the first whose endCode is
-// not below the code.
+namespace {
+
+// Segment mapping to delta values: where the four arrays of a format 4
+// subtable lie, once they are known to lie inside it.
+struct Format4 {
+    BigEndianSpan table;
+    std::size_t segX2 = 0;
+    unsigned short segCount = 0;
+
+    explicit Format4(const BigEndianSpan& subtable)
+    {
+        if (!subtable.has(6, 2))
+            return;
+        const std::size_t x2 = subtable.u16(6) & ~1u;
+        // endCode, a pad, startCode, idDelta and idRangeOffset.
+        if (!subtable.has(14, 4 * x2 + 2))
+            return;
+        table = subtable;
+        segX2 = x2;
+        segCount = static_cast<unsigned short>(x2 / 2);
+    }
+    BigEndianSpan endCodes() const { return table.sub(14, segX2); }
+    unsigned short endCode(unsigned k) const { return table.u16(14 + 2 * std::size_t(k)); }
+
+    // The glyph of a code in segment k, the first whose endCode is not below
+    // the code.
+    unsigned short glyph(unsigned k, unsigned short code) const
+    {
+        const std::size_t startAt = 16 + segX2, deltaAt = startAt + segX2, rangeAt = deltaAt + segX2;
+        const unsigned short start = table.u16(startAt + 2 * std::size_t(k));
+        if (start > code)
+            return 0;
+        const unsigned short delta = table.u16(deltaAt + 2 * std::size_t(k));
+        const std::size_t rangeField = rangeAt + 2 * std::size_t(k);
+        const unsigned rangeOffset = table.u16(rangeField);
+        if (rangeOffset == 0)
+            return static_cast<unsigned short>(delta + code);
+        // idRangeOffset counts bytes from its own field into glyphIdArray.
+        const unsigned short g = u16or0(table, rangeField + 2 * (rangeOffset / 2 + std::size_t(code - start)));
+        return g ? static_cast<unsigned short>(g + delta) : 0;
+    }
+
+    // Every code's glyph in one pass over the segments, when endCode
+    // ascends as the TrueType format requires: the segment of code c is
+    // then the one the binary search of getGlyph4_ finds. False otherwise.
+    bool unroll(unsigned short* array) const
+    {
+        for (unsigned k = 1; k < segCount; ++k)
+            if (endCode(k) < endCode(k - 1))
+                return false;
+        unsigned k = 0;
+        for (unsigned c = 0; c < glyphIndexArraySize; ++c) {
+            while (k < segCount && endCode(k) < c)
+                ++k;
+            array[c] = k < segCount ? glyph(k, static_cast<unsigned short>(c)) : 0;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
 unsigned short getGlyph4_(const BigEndianSpan& subtable, unsigned short code)
 {
-    if (!subtable.has(6, 2))
+    const Format4 f(subtable);
+    if (f.segCount == 0)
         return 0;
-    const std::size_t segX2 = subtable.u16(6) & ~1u;
-    const unsigned short segCount = static_cast<unsigned short>(segX2 / 2);
-    // endCode, a pad, startCode, idDelta and idRangeOffset, each segX2 long.
-    if (!subtable.has(14, 4 * segX2 + 2))
-        return 0;
-    const unsigned short k = GEbinsearch(subtable.sub(14, segX2), segCount, code);
-    if (k == 0xFFFF)
-        return 0;
-    const std::size_t startAt = 16 + segX2, deltaAt = startAt + segX2, rangeAt = deltaAt + segX2;
-    const unsigned short start = subtable.u16(startAt + 2 * std::size_t(k));
-    if (start > code)
-        return 0;
-    const unsigned short delta = subtable.u16(deltaAt + 2 * std::size_t(k));
-    const std::size_t rangeField = rangeAt + 2 * std::size_t(k);
-    const unsigned rangeOffset = subtable.u16(rangeField);
-    if (rangeOffset == 0)
-        return static_cast<unsigned short>(delta + code);
-    // idRangeOffset counts bytes from its own field into glyphIdArray.
-    const unsigned short glyph = u16or0(subtable, rangeField + 2 * (rangeOffset / 2 + std::size_t(code - start)));
-    return glyph ? static_cast<unsigned short>(glyph + delta) : 0;
+    const unsigned short k = GEbinsearch(f.endCodes(), f.segCount, code);
+    return k == 0xFFFF ? 0 : f.glyph(k, code);
 }
 
 // Trimmed table mapping: one dense range of codes.
@@ -142,9 +185,17 @@ unsigned short GEbinsearch(const BigEndianSpan& array, unsigned short n, unsigne
 GlyphIndexArray Unroll(const BigEndianSpan& subtable)
 {
     GlyphIndexArray array = newGlyphIndexArray();
-    if (array)
-        for (unsigned c = 0; c < glyphIndexArraySize; ++c)
-            array[c] = getGlyph(subtable, static_cast<unsigned short>(c));
+    if (!array)
+        return array;
+    // Format 4, the usual Unicode subtable, goes segment by segment rather
+    // than with a search per code.
+    if (subtable.has(0, 2) && subtable.u16(0) == 4) {
+        const Format4 f(subtable);
+        if (f.segCount && f.unroll(array.get()))
+            return array;
+    }
+    for (unsigned c = 0; c < glyphIndexArraySize; ++c)
+        array[c] = getGlyph(subtable, static_cast<unsigned short>(c));
     return array;
 }
 

@@ -130,6 +130,24 @@ TEST(GlyphIndexArray, UnrollsTheUnicodeSubtable)
     EXPECT_EQ(a[0xFFFF], 0);
 }
 
+TEST(GlyphIndexArray, UnrollAgreesWithTheLookupOfEachCode)
+{
+    const std::vector<Segment4> ascending{{0x20, 0x7E, -29, {}},
+                                          {0xA0, 0xA3, 0, {70, 0, 72, 73}},
+                                          {0x3000, 0x30FF, 12, {}},
+                                          {0xFFFF, 0xFFFF, 1, {}}};
+    // Out of order, the binary search decides which segment a code meets.
+    const std::vector<Segment4> unsorted{ascending[2], ascending[0], ascending[1], ascending[3]};
+    for (const auto& segments : {ascending, unsorted}) {
+        const std::string t = cmapFormat4(segments);
+        GlyphIndexArray a = Unroll(span(t));
+        ASSERT_TRUE(a);
+        for (unsigned c = 0; c < glyphIndexArraySize; ++c)
+            ASSERT_EQ(a[c], getGlyph(span(t), static_cast<unsigned short>(c))) << std::hex << c;
+    }
+    EXPECT_EQ(Unroll(span(cmapFormat4(ascending)))[0xA2], 72);
+}
+
 TEST(GlyphIndexArray, ChoosesTheSubtable)
 {
     const CmapSubtable unicode{3, 1, cmapFormat6(0x41, {2})};

@@ -1,0 +1,98 @@
+// The parts of a Type 42 conversion, in process, on the fonts that
+// bench/type42.py converts: the cmap lookup, the glyph names, the checks,
+// the whole conversion into a sink that keeps nothing, and the hexadecimal
+// encoding alone.
+//
+//   build/bench/korrin_bench_type42 [--benchmark_filter=REGEX]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "convert/hformat.h"
+#include "convert/tt2ps.h"
+#include "truetype/tt_cmap.h"
+#include "xlat/xman.h"
+
+namespace {
+
+using namespace korrin;
+
+const char* const fonts[] = {
+    "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf",
+    "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+};
+
+XlatManager& tables()
+{
+    static XlatManager manager(KORRIN_BUILD_SHARE_DIR "/tables");
+    return manager;
+}
+
+// A stream that discards what it is given, so that only our work is timed.
+FILE* nullSink()
+{
+    static FILE* sink = [] {
+        cookie_io_functions_t io{};
+        io.write = [](void*, const char*, std::size_t n) -> ssize_t { return static_cast<ssize_t>(n); };
+        return ::fopencookie(nullptr, "w", io);
+    }();
+    return sink;
+}
+
+void GlyphIndexArrayOf(benchmark::State& state)
+{
+    TrueTypeFont font(fonts[state.range(0)]);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(getGlyphIndexArray(font.GetTableData(TrueTypeTag("cmap")), &tables()));
+    state.SetLabel(fonts[state.range(0)]);
+}
+BENCHMARK(GlyphIndexArrayOf)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void GlyphNames(benchmark::State& state)
+{
+    TrueTypeFont font(fonts[state.range(0)]);
+    for (auto _ : state) {
+        GlyphTable glyphs(font.GetTableData(TrueTypeTag("post")));
+        benchmark::DoNotOptimize(GetGlyphByNumber(glyphs, glyphs.count() - 1));
+    }
+    state.SetLabel(fonts[state.range(0)]);
+}
+BENCHMARK(GlyphNames)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void ChecksBeforeOutput(benchmark::State& state)
+{
+    TrueTypeFont font(fonts[state.range(0)]);
+    for (auto _ : state)
+        Type42Conversion conversion(font, 1, &tables(), false, nullptr);
+    state.SetLabel(fonts[state.range(0)]);
+}
+BENCHMARK(ChecksBeforeOutput)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void WholeConversion(benchmark::State& state)
+{
+    TrueTypeFont font(fonts[state.range(0)]);
+    for (auto _ : state)
+        TrueType2Type42(font, 1, &tables(), nullSink(), false, nullptr);
+    state.SetBytesProcessed(state.iterations() * font.fileSize());
+    state.SetLabel(fonts[state.range(0)]);
+}
+BENCHMARK(WholeConversion)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void HexEncoding(benchmark::State& state)
+{
+    std::vector<unsigned char> bytes(1 << 20);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 131);
+    for (auto _ : state) {
+        HexFormatter2 hex(nullSink());
+        for (std::size_t at = 0; at < bytes.size(); at += 4096)
+            hex.blockwrite(bytes.data() + at, 4096);
+    }
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+BENCHMARK(HexEncoding)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
