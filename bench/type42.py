@@ -11,9 +11,11 @@ Converts each font with
 and reports, from one run in which the tools take turns, each tool's median
 and fastest wall time, korrin's ratios to the others, and each tool's peak
 resident memory (the largest ru_maxrss of its runs, as /usr/bin/time -v
-reports it). The mapped font counts towards a process's resident memory
-once its pages are read, so a tool that kept a copy of the font would show
-about the font's size more than the floor.
+reports it, from one more run). The mapped font counts towards a process's
+resident memory once its pages are read, so a tool that kept a copy of the
+font would show about the font's size more than its start-up memory plus
+the font; korrin's start-up memory is that of `korrin --version`, printed
+first.
 
 usage: bench/type42.py [--build DIR] [--runs N] [FONT...]
 """
@@ -31,17 +33,27 @@ FONTS = [
 
 
 def run(argv, stdout_path=None):
-    """Wall time in seconds and peak resident memory in KiB of one run."""
+    """Wall time in seconds of one run."""
     actions = []
     if stdout_path:
         actions.append((os.POSIX_SPAWN_OPEN, 1, stdout_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666))
     start = time.perf_counter()
     pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=actions)
-    _, status, usage = os.wait4(pid, 0)
+    _, status = os.waitpid(pid, 0)
     elapsed = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         raise SystemExit(f"failed: {' '.join(argv)}")
-    return elapsed, usage.ru_maxrss
+    return elapsed
+
+
+def peak_memory(argv, stdout_path=None):
+    """Peak resident memory in KiB, as /usr/bin/time -v reports it. (The
+    rusage of a child that posix_spawn started shares the parent's memory
+    until its exec, so it is measured from a small parent instead.)"""
+    report = os.path.join(os.path.dirname(stdout_path or argv[-1]), "time")
+    run(["/usr/bin/time", "-o", report, "-f", "%M"] + argv, stdout_path)
+    with open(report) as f:
+        return int(f.read().split()[-1])
 
 
 def main():
@@ -55,6 +67,7 @@ def main():
     korrin = os.path.abspath(os.path.join(args.build, "korrin"))
     hexdump = os.path.abspath(os.path.join(args.build, "bench", "korrin_bench_hexdump"))
     peer = shutil.which("ttftotype42")
+    has_time = os.access("/usr/bin/time", os.X_OK)
     xxd = shutil.which("xxd")
     for tool in (korrin, hexdump):
         if not os.access(tool, os.X_OK):
@@ -64,6 +77,8 @@ def main():
     scratch = tempfile.mkdtemp(prefix="korrin-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     print(f"load average before: {' '.join(f'{v:.2f}' for v in os.getloadavg())}; "
           f"{args.runs} runs per tool, output in {scratch}")
+    if has_time:
+        print(f"korrin --version: max RSS {peak_memory([korrin, '--version'], os.path.join(scratch, 'v'))} KiB")
     try:
         for font in args.fonts:
             out = os.path.join(scratch, "out")
@@ -75,15 +90,14 @@ def main():
             ]
             tools = [t for t in tools if t]
             times = {name: [] for name, _, _ in tools}
-            rss = {name: 0 for name, _, _ in tools}
             sizes = {}
             for round_ in range(args.runs + 2):
                 for name, argv, stdout_path in tools:
-                    elapsed, maxrss = run(argv, stdout_path)
+                    elapsed = run(argv, stdout_path)
                     if round_ >= 2:  # two rounds warm the page cache
                         times[name].append(elapsed)
-                    rss[name] = max(rss[name], maxrss)
                     sizes[name] = os.path.getsize(out)
+            rss = {name: peak_memory(argv, stdout_path) if has_time else 0 for name, argv, stdout_path in tools}
 
             size = os.path.getsize(font)
             print(f"\n{os.path.basename(font)} ({size / 1e6:.2f} MB)")

@@ -73,14 +73,17 @@ public:
             break;
         case 0x00020000: {
             count_ = post.u16(32);
-            std::size_t pos = 34 + 2 * std::size_t(count_);
+            const std::size_t area = 34 + 2 * std::size_t(count_);
             post.at(34, 2 * std::size_t(count_));
-            // Every complete string of the area; a name index past them is
-            // an error of the font.
-            while (post.has(pos, 1) && post.has(pos + 1, post.u8(pos))) {
-                strings_.push_back(pos);
-                pos += 1 + std::size_t(post.u8(pos));
-            }
+            // Every complete string of the area, counted first so that one
+            // allocation holds them; a name index past them is an error of
+            // the font.
+            std::size_t n = 0;
+            for (std::size_t pos = area; post.has(pos, 1) && post.has(pos + 1, post.u8(pos)); pos += 1 + post.u8(pos))
+                ++n;
+            strings_.reserve(n);
+            for (std::size_t pos = area; strings_.size() < n; pos += 1 + post.u8(pos))
+                strings_.push_back(static_cast<std::uint32_t>(pos));
             break;
         }
         case 0x00025000:
@@ -127,7 +130,7 @@ private:
     BigEndianSpan post_;
     std::uint32_t format_ = 0;
     unsigned count_ = 0;
-    std::vector<std::size_t> strings_; // where each Pascal string starts
+    std::vector<std::uint32_t> strings_; // where each Pascal string starts
 };
 
 } // namespace

@@ -354,6 +354,7 @@ void GlyphTable::Assign(const BigEndianSpan& post)
             std::vector<std::size_t> starts;
             if (needed > AppleGlyphCount) {
                 starts.reserve(needed - AppleGlyphCount);
+                text_.reserve(post.size()); // the strings and their NULs fit in the table's bytes
                 std::size_t pos = 34 + 2 * std::size_t(count);
                 for (unsigned k = 0; k < needed - AppleGlyphCount; ++k) {
                     if (!post.has(pos, 1))
