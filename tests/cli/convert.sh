@@ -5,8 +5,8 @@
 DEJAVU=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 
 expect_status "convert DejaVu Sans" 0 "$KORRIN" convert "$DEJAVU" -o "$WORK/dv.t42"
-found=$(gs -q -dNODISPLAY -dBATCH -dNOPAUSE -dNOSAFER \
-  -c "($WORK/dv.t42) run /DejaVuSans findfont dup /FontName get == /FontType get ==" 2>&1)
+found=$(gs -q -dNODISPLAY -dBATCH -dNOPAUSE "$WORK/dv.t42" \
+  -c "/DejaVuSans findfont dup /FontName get == /FontType get ==" 2>&1)
 [ "$found" = "/DejaVuSans
 42" ] || { echo "FAIL: Ghostscript finds /DejaVuSans of FontType 42: $found"; failures=$((failures+1)); }
 

@@ -116,18 +116,12 @@ def check_strings(font, strings, long_tables):
 def glyf_breaks(rebuilt, strings):
     """The glyph indices at which a string ends inside 'glyf', and how many of
     those breaks came early (the next glyph would still have fitted)."""
-    count = struct.unpack(">H", rebuilt[4:6])[0]
-    entries = {}
-    for i in range(count):
-        tag, _, offset, length = struct.unpack(">4sIII", rebuilt[12 + 16 * i:28 + 16 * i])
-        entries[tag] = (offset, length)
     tables = tables_of(rebuilt)
-    long_loca = struct.unpack(">h", tables[b"head"][50:52])[0] == 1
     loca = tables[b"loca"]
-    offsets = (struct.unpack(">%dI" % (len(loca) // 4), loca) if long_loca
+    offsets = (struct.unpack(">%dI" % (len(loca) // 4), loca) if tables[b"head"][50:52] == b"\0\1"
                else [2 * v for v in struct.unpack(">%dH" % (len(loca) // 2), loca)])
     at = {offset: g for g, offset in enumerate(offsets)}
-    glyf_start, glyf_length = entries[b"glyf"]
+    glyf_start, glyf_length = rebuilt.index(tables[b"glyf"]), len(tables[b"glyf"])
     breaks, early, position = [], 0, 0
     for s in strings[:-1]:
         position += len(s) - 1
@@ -209,15 +203,11 @@ def judge(korrin, work, font, by_names, options):
 
 
 def main():
-    korrin = sys.argv[1]
-    if len(sys.argv) > 2:  # a folder to keep the fonts, programs and rasters in
-        os.makedirs(sys.argv[2], exist_ok=True)
+    with tempfile.TemporaryDirectory() as scratch:
+        work = sys.argv[2] if len(sys.argv) > 2 else scratch  # a folder to keep what was made
+        os.makedirs(work, exist_ok=True)
         for font, by_names, options in FONTS:
-            judge(korrin, sys.argv[2], font, by_names, options)
-        return
-    with tempfile.TemporaryDirectory() as work:
-        for font, by_names, options in FONTS:
-            judge(korrin, work, font, by_names, options)
+            judge(sys.argv[1], work, font, by_names, options)
 
 
 if __name__ == "__main__":

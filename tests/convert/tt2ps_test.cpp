@@ -1,12 +1,12 @@
 // The Type 42 writer on fonts built for each case: the whole text of a small
-// font, the header fields, the sfnts strings and their breaks, the
-// CharStrings names, and the refusals that must come before any output.
+// font, header fields, names, the sfnts strings and where they break, and
+// the refusals that must come before any output. Ghostscript judges real
+// fonts in gs_judge.py.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <regex>
 
 #include "convert/tt2ps.h"
 #include "core/crctable.h"
@@ -20,20 +20,12 @@ using namespace std::string_literals;
 
 namespace {
 
-XlatManager& shippedTables()
-{
-    static XlatManager tables(KORRIN_BINARY_DIR "/share/korrin/tables");
-    return tables;
-}
-
 // What a conversion wrote, and how it failed if it did.
 struct Outcome {
-    std::string text;
-    std::optional<int> t42Error, fontError;
-    std::string path;
+    std::string text, path;
+    std::optional<int> t42Error, fontError; // TT_ERROR codes + 1000, told apart from a plain int
 };
 
-// Runs `body(font, out)` on the built font loaded from a file.
 template <class Body>
 Outcome withFont(const std::string& bytes, Body body)
 {
@@ -52,7 +44,7 @@ Outcome withFont(const std::string& bytes, Body body)
     } catch (int code) {
         o.fontError = code;
     } catch (TrueTypeFont::TT_ERROR code) {
-        o.fontError = 1000 + code; // told apart from a plain int
+        o.fontError = 1000 + code;
     }
     std::fclose(out);
     o.text.assign(data, size);
@@ -62,35 +54,28 @@ Outcome withFont(const std::string& bytes, Body body)
 
 Outcome convert(const SfntBuilder& font, int encoding = 1, bool longTables = false, const char* name = nullptr)
 {
+    static XlatManager tables(KORRIN_BINARY_DIR "/share/korrin/tables");
     return withFont(font.build(), [&](TrueTypeFont& f, FILE* out) {
-        TrueType2Type42(f, encoding, &shippedTables(), out, longTables, name);
+        TrueType2Type42(f, encoding, &tables, out, longTables, name);
     });
 }
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The sfnts strings' bytes, each with its final zero byte.
 std::vector<std::string> sfntsStrings(const std::string& text)
 {
-    const std::size_t begin = text.find("/sfnts ["), end = text.find("] def\n", begin);
     std::vector<std::string> strings;
-    std::string current;
-    bool open = false;
-    for (std::size_t i = begin; i < end; ++i) {
-        const char c = text[i];
-        if (c == '<') {
-            open = true;
-            current.clear();
-        } else if (c == '>') {
-            open = false;
-            strings.push_back(current);
-        } else if (open && std::isxdigit(static_cast<unsigned char>(c))) {
-            current += c;
-        }
-    }
-    for (std::string& s : strings) {
+    const std::size_t end = text.find("] def\n", text.find("/sfnts ["));
+    for (std::size_t at = text.find('<', text.find("/sfnts [")); at < end; at = text.find('<', at)) {
         std::string bytes;
-        for (std::size_t i = 0; i + 1 < s.size(); i += 2)
-            bytes += static_cast<char>(std::stoi(s.substr(i, 2), nullptr, 16));
-        s = bytes;
+        for (++at; text[at] != '>'; ++at) {
+            if (!std::isxdigit(static_cast<unsigned char>(text[at])))
+                continue; // line breaks fall between digit pairs
+            bytes += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
+            ++at;
+        }
+        strings.push_back(bytes);
     }
     return strings;
 }
@@ -106,211 +91,151 @@ std::string sfntsFile(const std::string& text)
 
 unsigned u32At(const std::string& b, std::size_t at)
 {
-    unsigned v = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        v = v << 8 | static_cast<unsigned char>(b[at + i]);
-    return v;
+    return unsigned(static_cast<unsigned char>(b[at])) << 24 | unsigned(static_cast<unsigned char>(b[at + 1])) << 16 |
+           unsigned(static_cast<unsigned char>(b[at + 2])) << 8 | static_cast<unsigned char>(b[at + 3]);
 }
 
-// The 16-byte directory entry of a table of an sfnt file, or "".
+// The 16-byte directory entry of a table of an sfnt file, and the table.
 std::string entryOf(const std::string& file, const std::string& tag)
 {
-    const unsigned count = static_cast<unsigned char>(file[4]) << 8 | static_cast<unsigned char>(file[5]);
-    for (unsigned i = 0; i < count; ++i)
+    for (unsigned i = 0; i < (u32At(file, 4) >> 16); ++i)
         if (file.compare(12 + 16 * i, 4, tag) == 0)
             return file.substr(12 + 16 * i, 16);
     return "";
 }
-
-// The table with this tag of an sfnt file, found through its directory.
 std::string tableOf(const std::string& file, const std::string& tag)
 {
     const std::string entry = entryOf(file, tag);
     return entry.empty() ? "(absent)" : file.substr(u32At(entry, 8), u32At(entry, 12));
 }
 
-// Hexadecimal text as the writer lays it out: 64 digits to a line.
-std::string hexLines(const std::string& bytes)
-{
-    std::string out;
-    char pair[3];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>(bytes[i]));
-        out += pair;
-        if (i % 32 == 31)
-            out += '\n';
-    }
-    return out;
-}
-
-std::string padded(const std::string& table) { return table + std::string((4 - table.size() % 4) % 4, '\0'); }
+const char* const nine[] = {"cvt ", "fpgm", "glyf", "head", "hhea", "hmtx", "loca", "maxp", "prep"};
 
 TEST(TrueType2Type42, WritesTheWholeFontOfASmallFont)
 {
-    const SfntBuilder builder = type42Font();
-    const std::string source = builder.build();
-    const Outcome o = withFont(source, [](TrueTypeFont& f, FILE* out) {
-        TrueType2Type42(f, 1, &shippedTables(), out, false, nullptr);
-    });
+    const std::string source = type42Font().build();
+    const Outcome o = convert(type42Font());
     ASSERT_FALSE(o.t42Error || o.fontError);
 
     std::string encoding;
-    for (int c = 0; c < 256; ++c) {
-        const char* name = c == 0x20 ? "space" : c == 0x41 ? "A" : c == 0x42 ? "Bee" : ".notdef";
-        encoding += "dup " + std::to_string(c) + " /" + name + " put\n";
-    }
+    for (int c = 0; c < 256; ++c)
+        encoding += "dup " + std::to_string(c) + " /" +
+                    (c == 0x20 ? "space" : c == 0x41 ? "A" : c == 0x42 ? "Bee" : ".notdef") + " put\n";
     // The new file: offset table, nine entries with the source's checksums
-    // and lengths, the tables padded to 4 bytes.
-    const char* nine[] = {"cvt ", "fpgm", "glyf", "head", "hhea", "hmtx", "loca", "maxp", "prep"};
+    // and lengths, the tables padded to 4 bytes ('fpgm' has 5).
     std::string sfnt = "\x00\x01\x00\x00\x00\x09\x00\x80\x00\x03\x00\x10"s, tables;
     for (const char* tag : nine) {
         const std::string table = tableOf(source, tag);
-        sfnt += tag + entryOf(source, tag).substr(4, 4); // the checksum as stored
+        sfnt += tag + entryOf(source, tag).substr(4, 4);
         put32(sfnt, static_cast<std::uint32_t>(12 + 9 * 16 + tables.size()));
         put32(sfnt, static_cast<std::uint32_t>(table.size()));
-        tables += padded(table);
+        tables += table + std::string((4 - table.size() % 4) % 4, '\0');
     }
-    sfnt += tables;
-    ASSERT_LT(sfnt.size(), 65534u);
-
-    const std::string expected = "%!PS-TrueTypeFont-1.0-1.0\n"
-                                 "%- Generated from a TrueType font file: '" + o.path + "'\n"
-                                 "11 dict begin\n"
-                                 "/FontName /Minimal-Regular def\n"
-                                 "/PaintType 0 def\n"
-                                 "/FontMatrix [1 0 0 1 0 0] def\n"
-                                 "/FontBBox [0 -97 488 390] def\n"
-                                 "/FontType 42 def\n"
-                                 "/Encoding 256 array\n" + encoding + "readonly def\n"
-                                 "/sfnts [<\n" + hexLines(sfnt) + "00\n>\n] def\n"
-                                 "/CharStrings 4 dict dup begin\n"
-                                 "/.notdef 0 def\n/space 1 def\n/A 2 def\n/Bee 3 def\n"
-                                 "end readonly def\n"
-                                 "FontName currentdict end definefont pop\n";
-    EXPECT_EQ(o.text, expected);
+    std::string hex;
+    for (std::size_t i = 0; i < (sfnt + tables).size(); ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>((sfnt + tables)[i]));
+        hex += pair + std::string(i % 32 == 31 ? "\n" : "");
+    }
+    EXPECT_EQ(o.text, "%!PS-TrueTypeFont-1.0-1.0\n"
+                      "%- Generated from a TrueType font file: '" + o.path + "'\n"
+                      "11 dict begin\n"
+                      "/FontName /Minimal-Regular def\n"
+                      "/PaintType 0 def\n"
+                      "/FontMatrix [1 0 0 1 0 0] def\n"
+                      "/FontBBox [0 -97 488 390] def\n"
+                      "/FontType 42 def\n"
+                      "/Encoding 256 array\n" + encoding + "readonly def\n"
+                      "/sfnts [<\n" + hex + "00\n>\n] def\n"
+                      "/CharStrings 4 dict dup begin\n"
+                      "/.notdef 0 def\n/space 1 def\n/A 2 def\n/Bee 3 def\n"
+                      "end readonly def\n"
+                      "FontName currentdict end definefont pop\n");
 }
 
 TEST(TrueType2Type42, HeaderFields)
 {
     std::string head = headTable(0);
-    set16(head, 4, 1);      // fontRevision 1.5: integer part 1,
-    set16(head, 6, 32768);  // fraction 32768
+    set16(head, 4, 1);     // fontRevision 1.5: integer part 1,
+    set16(head, 6, 32768); // fraction 32768
     set16(head, 36, static_cast<unsigned>(-1000)); // xMin
     std::string post = postTable(0x00030000);
-    set16(post, 18, 1000);  // minMemType42
-    set16(post, 22, 2000);  // maxMemType42
-    const Outcome o = convert(type42Font().table("head", head).table("post", post));
-    EXPECT_EQ(o.text.substr(0, o.text.find('\n')), "%!PS-TrueTypeFont-1.0-1.32768");
-    EXPECT_NE(o.text.find("\n%%VMUsage: 1000 2000\n%- Generated"), std::string::npos);
-    EXPECT_NE(o.text.find("\n/FontBBox [-488 -97 488 390] def\n"), std::string::npos) << "truncated toward zero";
-
+    set16(post, 18, 1000); // minMemType42
+    set16(post, 22, 2000); // maxMemType42
+    const std::string text = convert(type42Font().table("head", head).table("post", post)).text;
+    EXPECT_EQ(text.substr(0, text.find('\n')), "%!PS-TrueTypeFont-1.0-1.32768");
+    EXPECT_TRUE(has(text, "\n%%VMUsage: 1000 2000\n%- Generated"));
+    EXPECT_TRUE(has(text, "\n/FontBBox [-488 -97 488 390] def\n")) << "truncated toward zero";
     set16(post, 18, 0);
-    EXPECT_EQ(convert(type42Font().table("post", post)).text.find("VMUsage"), std::string::npos)
-        << "one figure 0";
-    EXPECT_EQ(convert(type42Font()).text.find("VMUsage"), std::string::npos) << "both 0";
+    EXPECT_FALSE(has(convert(type42Font().table("post", post)).text, "VMUsage")) << "one figure 0";
 }
 
 TEST(TrueType2Type42, FontName)
 {
-    EXPECT_NE(convert(type42Font(), 1, false, "Given-Name").text.find("\n/FontName /Given-Name def\n"),
-              std::string::npos);
-    EXPECT_NE(convert(type42Font(), 1, false, "").text.find("\n/FontName /Minimal-Regular def\n"), std::string::npos)
+    EXPECT_TRUE(has(convert(type42Font(), 1, false, "Given-Name").text, "\n/FontName /Given-Name def\n"));
+    EXPECT_TRUE(has(convert(type42Font(), 1, false, "").text, "\n/FontName /Minimal-Regular def\n"))
         << "an empty name counts as none";
 
     // An empty PostScript name record: "tt" and the file's CRC-32.
-    const std::string bytes = type42Font().table("name", nameTable({msName(6, "")})).build();
+    const SfntBuilder unnamed = type42Font().table("name", nameTable({msName(6, "")}));
+    const std::string bytes = unnamed.build();
     char expected[16];
     std::snprintf(expected, sizeof expected, "tt%08X", unsigned(crc32(bytes.data(), bytes.size())));
-    const Outcome o = withFont(bytes, [](TrueTypeFont& f, FILE* out) {
-        TrueType2Type42(f, 1, &shippedTables(), out, false, nullptr);
-    });
-    EXPECT_NE(o.text.find("\n/FontName /"s + expected + " def\n"), std::string::npos);
-    withFont(bytes, [&](TrueTypeFont& f, FILE*) {
-        EXPECT_STREQ(MakeTempName(f), expected);
-        EXPECT_STREQ(MakeTempName(f), expected) << "the same file, the same name";
-    });
+    EXPECT_TRUE(has(convert(unnamed).text, "\n/FontName /"s + expected + " def\n"));
 }
 
 TEST(TrueType2Type42, EncodingThroughATranslationTable)
 {
     // U+0000 maps to glyph 3, so byte codes that ShiftJIS leaves unmapped
-    // (lead bytes such as 0x81) name "Bee"; 0x41 is A in ShiftJIS too.
+    // (lead bytes such as 0x81) name "Bee".
     const SfntBuilder font = type42Font().table(
         "cmap", cmapTable({{3, 1, cmapFormat4({{0, 0, 3, {}}, {0x41, 0x41, 2 - 0x41, {}}, {0xFFFF, 0xFFFF, 1, {}}})}}));
     const std::string text = convert(font, 2).text;
-    EXPECT_NE(text.find("\ndup 65 /A put\n"), std::string::npos);
-    EXPECT_NE(text.find("\ndup 129 /Bee put\n"), std::string::npos);
-    EXPECT_NE(text.find("\ndup 66 /.notdef put\n"), std::string::npos) << "mapped, but not in the font";
+    EXPECT_TRUE(has(text, "\ndup 65 /A put\n"));
+    EXPECT_TRUE(has(text, "\ndup 129 /Bee put\n"));
+    EXPECT_TRUE(has(text, "\ndup 66 /.notdef put\n")) << "mapped, but not in the font";
 }
 
-TEST(TrueType2Type42, PostFormat3NamesEveryGlyphNotdef)
+TEST(TrueType2Type42, GlyphNames)
 {
-    const std::string text = convert(type42Font().table("post", postTable(0x00030000))).text;
-    const std::string encoding = text.substr(text.find("/Encoding"), text.find("/sfnts") - text.find("/Encoding"));
-    EXPECT_FALSE(std::regex_search(encoding, std::regex(R"(\ndup \d+ /[^.])")));
-    EXPECT_NE(text.find("/CharStrings 4 dict dup begin\n/.notdef 0 def\n/.notdef 1 def\n/.notdef 2 def\n"
-                        "/.notdef 3 def\nend"),
-              std::string::npos);
-}
+    // Format 3.0 names nothing: every Encoding entry and CharStrings key.
+    std::string text = convert(type42Font().table("post", postTable(0x00030000))).text;
+    EXPECT_FALSE(has(text.substr(0, text.find("/sfnts")), " put\ndup 32 /space"));
+    EXPECT_TRUE(has(text, "\ndup 65 /.notdef put\n"));
+    EXPECT_TRUE(has(text, "begin\n/.notdef 0 def\n/.notdef 1 def\n/.notdef 2 def\n/.notdef 3 def\nend"));
 
-TEST(TrueType2Type42, CharStringsNames)
-{
     // Format 2.0 with fewer names than glyphs: the rest are .notdef.
-    std::string text = convert(type42Font().table("post", postTable2({0, 258}, {"first"}))).text;
-    EXPECT_NE(text.find("begin\n/.notdef 0 def\n/first 1 def\n/.notdef 2 def\n/.notdef 3 def\nend"),
-              std::string::npos);
+    text = convert(type42Font().table("post", postTable2({0, 258}, {"first"}))).text;
+    EXPECT_TRUE(has(text, "begin\n/.notdef 0 def\n/first 1 def\n/.notdef 2 def\n/.notdef 3 def\nend"));
 
-    // Format 1.0 names glyphs 0 to 257 only; the others get no entry, so
-    // that .notdef stays glyph 0.
-    std::vector<std::uint32_t> offsets(261, 0);
+    // Format 1.0 names glyphs 0 to 257 only; the others get no entry, so that
+    // .notdef stays glyph 0.
     const SfntBuilder many = type42Font()
                                  .table("maxp", maxpTable(260))
-                                 .table("loca", locaTable(offsets))
+                                 .table("loca", locaTable(std::vector<std::uint32_t>(261, 0)))
                                  .table("glyf", "")
                                  .table("hmtx", hmtxTable(260))
                                  .table("post", postTable(0x00010000));
     text = convert(many).text;
-    EXPECT_NE(text.find("/CharStrings 260 dict dup begin\n/.notdef 0 def\n/.null 1 def\n"), std::string::npos);
-    EXPECT_NE(text.find("\n/dmacron 257 def\nend readonly def\n"), std::string::npos);
-
-    // Format 2.5: standard name i + offset.
-    text = convert(type42Font().table("post", postTable25({0, 2, 34, 34}))).text;
-    EXPECT_NE(text.find("begin\n/.notdef 0 def\n/space 1 def\n/A 2 def\n/B 3 def\nend"), std::string::npos);
-}
-
-TEST(TrueType2Type42, TablePaddingAndOffsets)
-{
-    // 'fpgm' has 5 bytes: 3 zero bytes follow, and 'glyf' starts 8 later.
-    const std::string file = sfntsFile(convert(type42Font()).text);
-    const std::size_t fpgmEntry = 12 + 16 * 1, glyfEntry = 12 + 16 * 2;
-    ASSERT_EQ(file.compare(fpgmEntry, 4, "fpgm"), 0);
-    const unsigned fpgmAt = u32At(file, fpgmEntry + 8);
-    EXPECT_EQ(u32At(file, fpgmEntry + 12), 5u);
-    EXPECT_EQ(u32At(file, glyfEntry + 8), fpgmAt + 8);
-    EXPECT_EQ(file.substr(fpgmAt + 5, 3), "\0\0\0"s);
-    EXPECT_EQ(u32At(file, 12 + 8), 156u) << "the first table follows the nine entries";
-    EXPECT_EQ(file.size() % 4, 0u);
+    EXPECT_TRUE(has(text, "/CharStrings 260 dict dup begin\n/.notdef 0 def\n/.null 1 def\n"));
+    EXPECT_TRUE(has(text, "\n/dmacron 257 def\nend readonly def\n"));
 }
 
 TEST(TrueType2Type42, LongTables)
 {
-    const SfntBuilder at = type42Font().table("hmtx", std::string(65534, '\x01'));
-    const SfntBuilder over = type42Font().table("hmtx", std::string(65535, '\x01'));
-    EXPECT_FALSE(convert(at).t42Error);
-    const Outcome refused = convert(over);
+    EXPECT_FALSE(convert(type42Font().table("hmtx", std::string(65534, '\x01'))).t42Error);
+    const Outcome refused = convert(type42Font().table("hmtx", std::string(65535, '\x01')));
     EXPECT_EQ(refused.t42Error, 3);
     EXPECT_EQ(refused.text, "") << "refused before any output";
 
     const Outcome allowed = convert(type42Font().table("hmtx", std::string(70000, '\x01')), 1, true);
-    ASSERT_FALSE(allowed.t42Error || allowed.fontError);
     const std::vector<std::string> strings = sfntsStrings(allowed.text);
     ASSERT_EQ(strings.size(), 3u) << "before hmtx, hmtx alone, after it";
     EXPECT_EQ(strings[1].size(), 70001u);
     EXPECT_EQ(tableOf(sfntsFile(allowed.text), "hmtx"), std::string(70000, '\x01'));
 }
 
-// A font with these glyph lengths (long 'loca' offsets), each glyph filled
-// with its own number.
+// A font with long 'loca' offsets and glyphs of these lengths.
 SfntBuilder fontWithGlyphs(const std::vector<std::uint32_t>& lengths)
 {
     std::string glyf;
@@ -328,67 +253,42 @@ SfntBuilder fontWithGlyphs(const std::vector<std::uint32_t>& lengths)
         .table("hmtx", hmtxTable(n));
 }
 
-// Each string ends with its zero byte after an even count of data bytes, and
-// the strings rebuild the source's tables.
-void expectWellFormedStrings(const Outcome& o, const SfntBuilder& font)
+// Converts; then each string must end with its zero byte after an even
+// count of data bytes, and the strings must rebuild the source's tables.
+// Returns the strings' sizes.
+std::vector<std::size_t> wellFormedStrings(const SfntBuilder& font)
 {
-    const std::string source = font.build();
-    ASSERT_FALSE(o.t42Error || o.fontError);
-    const std::vector<std::string> strings = sfntsStrings(o.text);
-    for (const std::string& s : strings) {
-        ASSERT_FALSE(s.empty());
+    const Outcome o = convert(font);
+    EXPECT_FALSE(o.t42Error || o.fontError);
+    std::vector<std::size_t> sizes;
+    for (const std::string& s : sfntsStrings(o.text)) {
         EXPECT_EQ(s.back(), '\0');
         EXPECT_EQ((s.size() - 1) % 2, 0u);
         EXPECT_LE(s.size(), 65535u);
+        sizes.push_back(s.size());
     }
-    const std::string file = sfntsFile(o.text);
-    for (const char* tag : {"cvt ", "fpgm", "glyf", "head", "hhea", "hmtx", "loca", "maxp", "prep"})
+    const std::string source = font.build(), file = sfntsFile(o.text);
+    for (const char* tag : nine)
         EXPECT_EQ(tableOf(file, tag), tableOf(source, tag)) << tag;
+    return sizes;
 }
 
 TEST(TrueType2Type42, GlyfSplitsAtGlyphBoundaries)
 {
-    const SfntBuilder font = fontWithGlyphs(std::vector<std::uint32_t>(40, 4000));
-    const Outcome o = convert(font);
-    expectWellFormedStrings(o, font);
-    const std::vector<std::string> strings = sfntsStrings(o.text);
-    ASSERT_EQ(strings.size(), 3u);
-    // 168 bytes of header, 'cvt ' and 'fpgm', then 16 glyphs fit the first.
-    EXPECT_EQ(strings[0].size(), 168u + 16 * 4000 + 1);
-    EXPECT_EQ(strings[1].size(), 16u * 4000 + 1);
-}
-
-TEST(TrueType2Type42, OddGlyphDataEndsStringsEarly)
-{
-    // Glyphs of 2101 bytes: every other boundary is odd, and so is the one
-    // after the 31st glyph, where the rule would end each string.
-    const SfntBuilder font = fontWithGlyphs(std::vector<std::uint32_t>(70, 2101));
-    const Outcome o = convert(font);
-    expectWellFormedStrings(o, font);
-    const std::vector<std::string> strings = sfntsStrings(o.text);
-    ASSERT_EQ(strings.size(), 3u);
-    EXPECT_EQ(strings[0].size(), 168u + 30 * 2101 + 1) << "30 glyphs, though a 31st would fit";
-    EXPECT_EQ(strings[1].size(), 30u * 2101 + 1);
-}
-
-TEST(TrueType2Type42, RefusesOddDataWithNoEvenBoundary)
-{
-    // One odd glyph, then even ones: after it, no boundary is even.
-    const Outcome o = convert(fontWithGlyphs({1, 40000, 40000}));
-    EXPECT_EQ(o.t42Error, TT2T42Error::oddStringData);
-    EXPECT_EQ(o.text, "");
-    EXPECT_FALSE(convert(fontWithGlyphs({1, 30000, 1, 40000})).t42Error) << "a second odd glyph evens the count";
-}
-
-TEST(TrueType2Type42, GlyfBytesOutsideTheGlyphsStillArrive)
-{
+    // 168 bytes of header, 'cvt ' and 'fpgm', then 16 glyphs fill a string.
+    EXPECT_EQ(wellFormedStrings(fontWithGlyphs(std::vector<std::uint32_t>(40, 4000))),
+              (std::vector<std::size_t>{168 + 16 * 4000 + 1, 16 * 4000 + 1, 8 * 4000 + 456 + 1}));
+    // Glyphs of 2101 bytes: the rule would end each string after 31 glyphs,
+    // on odd data, so the strings end a glyph earlier.
+    const std::vector<std::size_t> odd = wellFormedStrings(fontWithGlyphs(std::vector<std::uint32_t>(70, 2101)));
+    ASSERT_EQ(odd.size(), 3u);
+    EXPECT_EQ(odd[0], 168u + 30 * 2101 + 1);
+    EXPECT_EQ(odd[1], 30u * 2101 + 1);
     // Offsets that start late, run backwards and stop short of the table.
     std::string glyf;
     for (int i = 0; i < 40; ++i)
         glyf += static_cast<char>(i);
-    const SfntBuilder font = type42Font().table("loca", locaTable({4, 20, 12, 28, 32})).table("glyf", glyf);
-    const Outcome o = convert(font);
-    expectWellFormedStrings(o, font);
+    wellFormedStrings(type42Font().table("loca", locaTable({4, 20, 12, 28, 32})).table("glyf", glyf));
 }
 
 TEST(TrueType2Type42, RefusesBeforeWritingAnything)
@@ -404,10 +304,10 @@ TEST(TrueType2Type42, RefusesBeforeWritingAnything)
     const Case cases[] = {
         {"no prep", type42Font().remove("prep"), 1, 4, {}},
         {"no cvt", type42Font().remove("cvt "), 1, 4, {}},
-        {"no hmtx", type42Font().remove("hmtx"), 1, 4, {}},
         {"unknown encoding", type42Font(), 99, 0, {}},
         {"no cmap", type42Font().remove("cmap"), 1, 2, {}},
         {"symbol cmap only", type42Font().table("cmap", cmapTable({{3, 0, cmapFormat6(0, {1})}})), 1, 2, {}},
+        {"odd glyph, then no even boundary", fontWithGlyphs({1, 40000, 40000}), 1, 5, {}},
         {"unitsPerEm 0", type42Font().table("head", noEm), 1, {}, 4},
         {"no post", type42Font().remove("post"), 1, {}, 4},
         {"short post", type42Font().table("post", postTable(0x00030000).substr(0, 20)), 1, {}, 4},
@@ -420,29 +320,16 @@ TEST(TrueType2Type42, RefusesBeforeWritingAnything)
         EXPECT_EQ(o.fontError, c.fontError) << c.what;
         EXPECT_EQ(o.text, "") << c.what;
     }
+    EXPECT_FALSE(convert(fontWithGlyphs({1, 30000, 1, 40000})).t42Error) << "a second odd glyph evens the count";
 }
 
 TEST(TrueType2Type42, SfntsAndCharStringsWritersAlone)
 {
-    Outcome o = withFont(type42Font().remove("fpgm").build(), [](TrueTypeFont& f, FILE* out) { f.dumpSfnts2(out, false); });
-    EXPECT_EQ(o.fontError, 6);
-    EXPECT_EQ(o.text, "");
-    o = withFont(type42Font().build(), [](TrueTypeFont& f, FILE* out) { f.dumpSfnts2(out, false); });
-    EXPECT_EQ(o.text.substr(0, 10), "/sfnts [<\n");
-    EXPECT_EQ(o.text.substr(o.text.size() - 11), "00\n>\n] def\n");
-
-    o = withFont(type42Font().table("post", postTable(0x00040000)).build(),
-                 [](TrueTypeFont& f, FILE* out) { f.dumpCharStrings2(out); });
-    EXPECT_EQ(o.fontError, 1000 + 8);
-    o = withFont(type42Font().remove("post").build(), [](TrueTypeFont& f, FILE* out) { f.dumpCharStrings2(out); });
-    EXPECT_EQ(o.fontError, 4);
-}
-
-TEST(TT2T42Error, EveryCodeHasASentence)
-{
-    for (int code = 0; code <= 5; ++code)
-        EXPECT_STRNE(TT2T42Error::message(code), "invalid error number") << code;
-    EXPECT_STREQ(TT2T42Error::message(6), "invalid error number");
+    auto sfnts = [](TrueTypeFont& f, FILE* out) { f.dumpSfnts2(out, false); };
+    auto charStrings = [](TrueTypeFont& f, FILE* out) { f.dumpCharStrings2(out); };
+    EXPECT_EQ(withFont(type42Font().remove("fpgm").build(), sfnts).fontError, 6);
+    EXPECT_EQ(withFont(type42Font().table("post", postTable(0x00040000)).build(), charStrings).fontError, 1000 + 8);
+    EXPECT_EQ(withFont(type42Font().remove("post").build(), charStrings).fontError, 4);
 }
 
 } // namespace
