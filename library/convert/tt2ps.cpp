@@ -37,24 +37,42 @@ void putU32(unsigned char* p, std::uint32_t v)
 
 void putText(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
 
-// "/name N def\n" in one write: the CharStrings dictionary has a line per
-// glyph, tens of thousands in a large font.
-void putCharString(std::FILE* out, std::string_view name, unsigned glyph)
-{
-    char line[1 + 255 + 32];
-    char* p = line;
-    *p++ = '/';
-    p = std::copy(name.begin(), name.end(), p);
-    *p++ = ' ';
-    char digits[12];
-    char* d = digits + sizeof digits;
-    do
-        *--d = static_cast<char>('0' + glyph % 10);
-    while (glyph /= 10);
-    p = std::copy(d, digits + sizeof digits, p);
-    std::memcpy(p, " def\n", 5);
-    std::fwrite(line, 1, static_cast<std::size_t>(p + 5 - line), out);
-}
+// Text gathered in a block and handed to the stream in one write: the
+// CharStrings dictionary has a line per glyph, tens of thousands in a large
+// font.
+class TextBlock {
+public:
+    explicit TextBlock(std::FILE* out) : out_(out) {}
+    ~TextBlock() { std::fwrite(text_, 1, used_, out_); }
+    TextBlock(const TextBlock&) = delete;
+    TextBlock& operator=(const TextBlock&) = delete;
+
+    // "/name N def\n"; a name has at most 255 bytes.
+    void charString(std::string_view name, unsigned glyph)
+    {
+        if (used_ + 1 + name.size() + 16 > sizeof text_) {
+            std::fwrite(text_, 1, used_, out_);
+            used_ = 0;
+        }
+        char* p = text_ + used_;
+        *p++ = '/';
+        p = std::copy(name.begin(), name.end(), p);
+        *p++ = ' ';
+        char digits[10];
+        char* d = digits + sizeof digits;
+        do
+            *--d = static_cast<char>('0' + glyph % 10);
+        while (glyph /= 10);
+        p = std::copy(d, digits + sizeof digits, p);
+        std::memcpy(p, " def\n", 5);
+        used_ = static_cast<std::size_t>(p + 5 - text_);
+    }
+
+private:
+    std::FILE* out_;
+    char text_[16384];
+    std::size_t used_ = 0;
+};
 
 // The names that the CharStrings dictionary gives to glyph numbers, from the
 // 'post' table. Format 2.0 names beyond the standard ones are Pascal strings,
@@ -277,9 +295,12 @@ void TrueTypeFont::dumpCharStrings2(FILE* out) const
 {
     CharStringNames names(GetTableData(tagPost));
     std::fprintf(out, "/CharStrings %d dict dup begin\n", glyphCount());
-    for (int g = 0; g < glyphCount(); ++g)
-        if (std::optional<std::string_view> name = names.name(unsigned(g)))
-            putCharString(out, *name, unsigned(g));
+    {
+        TextBlock lines(out);
+        for (int g = 0; g < glyphCount(); ++g)
+            if (std::optional<std::string_view> name = names.name(unsigned(g)))
+                lines.charString(*name, unsigned(g));
+    }
     putText(out, "end readonly def\n");
 }
 

@@ -96,37 +96,51 @@ struct Format4 {
     BigEndianSpan endCodes() const { return table.sub(14, segX2); }
     unsigned short endCode(unsigned k) const { return table.u16(14 + 2 * std::size_t(k)); }
 
-    // The glyph of a code in segment k, the first whose endCode is not below
-    // the code.
-    unsigned short glyph(unsigned k, unsigned short code) const
+    // The fields of segment k.
+    struct Segment {
+        unsigned short start, delta;
+        unsigned rangeOffset;
+        std::size_t rangeField; // where its idRangeOffset lies
+    };
+    Segment segment(unsigned k) const
     {
         const std::size_t startAt = 16 + segX2, deltaAt = startAt + segX2, rangeAt = deltaAt + segX2;
-        const unsigned short start = table.u16(startAt + 2 * std::size_t(k));
-        if (start > code)
-            return 0;
-        const unsigned short delta = table.u16(deltaAt + 2 * std::size_t(k));
         const std::size_t rangeField = rangeAt + 2 * std::size_t(k);
-        const unsigned rangeOffset = table.u16(rangeField);
-        if (rangeOffset == 0)
-            return static_cast<unsigned short>(delta + code);
-        // idRangeOffset counts bytes from its own field into glyphIdArray.
-        const unsigned short g = u16or0(table, rangeField + 2 * (rangeOffset / 2 + std::size_t(code - start)));
-        return g ? static_cast<unsigned short>(g + delta) : 0;
+        return {table.u16(startAt + 2 * std::size_t(k)), table.u16(deltaAt + 2 * std::size_t(k)),
+                table.u16(rangeField), rangeField};
     }
 
-    // Every code's glyph in one pass over the segments, when endCode
-    // ascends as the TrueType format requires: the segment of code c is
-    // then the one the binary search of getGlyph4_ finds. False otherwise.
+    // The glyph of a code in its segment, the first whose endCode is not
+    // below the code.
+    unsigned short glyph(const Segment& s, unsigned short code) const
+    {
+        if (s.start > code)
+            return 0;
+        if (s.rangeOffset == 0)
+            return static_cast<unsigned short>(s.delta + code);
+        // idRangeOffset counts bytes from its own field into glyphIdArray.
+        const unsigned short g = u16or0(table, s.rangeField + 2 * (s.rangeOffset / 2 + std::size_t(code - s.start)));
+        return g ? static_cast<unsigned short>(g + s.delta) : 0;
+    }
+
+    // Every code's glyph into a zeroed array in one pass over the segments,
+    // when endCode ascends as the TrueType format requires: the segment of
+    // code c is then the one that the binary search of getGlyph4_ finds.
+    // False otherwise.
     bool unroll(unsigned short* array) const
     {
         for (unsigned k = 1; k < segCount; ++k)
             if (endCode(k) < endCode(k - 1))
                 return false;
-        unsigned k = 0;
-        for (unsigned c = 0; c < glyphIndexArraySize; ++c) {
-            while (k < segCount && endCode(k) < c)
-                ++k;
-            array[c] = k < segCount ? glyph(k, static_cast<unsigned short>(c)) : 0;
+        unsigned c = 0; // the first code no segment has claimed yet
+        for (unsigned k = 0; k < segCount; ++k) {
+            const unsigned end = endCode(k);
+            if (end < c)
+                continue; // an endCode repeated: the earlier segment has the codes
+            const Segment s = segment(k);
+            for (unsigned code = std::max<unsigned>(c, s.start); code <= end; ++code)
+                array[code] = glyph(s, static_cast<unsigned short>(code));
+            c = end + 1;
         }
         return true;
     }
@@ -140,7 +154,7 @@ unsigned short getGlyph4_(const BigEndianSpan& subtable, unsigned short code)
     if (f.segCount == 0)
         return 0;
     const unsigned short k = GEbinsearch(f.endCodes(), f.segCount, code);
-    return k == 0xFFFF ? 0 : f.glyph(k, code);
+    return k == 0xFFFF ? 0 : f.glyph(f.segment(k), code);
 }
 
 // Trimmed table mapping: one dense range of codes.

@@ -90,10 +90,13 @@ TEST(GEbinsearch, FirstValueNotBelowTheKey)
 
 TEST(GlyphIndexArray, UnrollAgreesWithTheLookupOfEachCode)
 {
-    const std::vector<Segment4> ascending{
-        {0x20, 0x7E, -29, {}}, {0xA0, 0xA3, 0, {70, 0, 72, 73}}, {0x3000, 0x30FF, 12, {}}, {0xFFFF, 0xFFFF, 1, {}}};
+    // One segment starts after its end; one repeats the endCode before it.
+    const std::vector<Segment4> ascending{{0x20, 0x7E, -29, {}},         {0xA0, 0xA3, 0, {70, 0, 72, 73}},
+                                          {0x3000, 0x30FF, 12, {}},      {0x3200, 0x3150, 1, {}},
+                                          {0x3140, 0x3150, 2, {}},       {0x3160, 0x31FF, 5, {}},
+                                          {0xFFFF, 0xFFFF, 1, {}}};
     // Out of order, the binary search decides which segment a code meets.
-    const std::vector<Segment4> unsorted{ascending[2], ascending[0], ascending[1], ascending[3]};
+    const std::vector<Segment4> unsorted{ascending[2], ascending[0], ascending[1], ascending[6]};
     for (const auto& segments : {ascending, unsorted}) {
         const std::string t = cmapFormat4(segments);
         GlyphIndexArray a = Unroll(span(t));
