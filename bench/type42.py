@@ -77,8 +77,10 @@ def main():
     scratch = tempfile.mkdtemp(prefix="korrin-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     print(f"load average before: {' '.join(f'{v:.2f}' for v in os.getloadavg())}; "
           f"{args.runs} runs per tool, output in {scratch}")
-    if has_time:
-        print(f"korrin --version: max RSS {peak_memory([korrin, '--version'], os.path.join(scratch, 'v'))} KiB")
+    # korrin's start-up alone, which a small font's conversion cannot go below.
+    startup = statistics.median(run([korrin, "--version"], os.path.join(scratch, "v")) for _ in range(args.runs))
+    memory = peak_memory([korrin, "--version"], os.path.join(scratch, "v")) if has_time else 0
+    print(f"korrin --version (start-up alone): median {startup * 1e3:.2f} ms, max RSS {memory} KiB")
     try:
         for font in args.fonts:
             out = os.path.join(scratch, "out")
