@@ -25,6 +25,9 @@ public:
     virtual ~HexEncoder() = default;
 
     void blockwrite(const void* data, long length);
+    // Closes the current string where it stands and opens the next one, as
+    // blockwrite does before a block that would not fit.
+    void closeString();
     // Ends the current line where it stands (no line break) and hands every
     // staged character to the sink.
     void flush();

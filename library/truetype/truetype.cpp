@@ -354,6 +354,7 @@ void GlyphTable::Assign(const BigEndianSpan& post)
             std::vector<std::size_t> starts;
             if (needed > AppleGlyphCount) {
                 starts.reserve(needed - AppleGlyphCount);
+                text_.reserve(post.size()); // the strings and their NULs fit in the table's bytes
                 std::size_t pos = 34 + 2 * std::size_t(count);
                 for (unsigned k = 0; k < needed - AppleGlyphCount; ++k) {
                     if (!post.has(pos, 1))
@@ -474,6 +475,10 @@ int GlyphTable::Find(const char* name)
 
 const char* GetGlyphByNumber(const GlyphTable& table, int glyph)
 {
+    // Glyph numbers are distinct, and an unsorted table holds glyph i at
+    // entry i: the common case needs no scan.
+    if (glyph >= 0 && glyph < table.count() && table.glyph(glyph) == glyph)
+        return table.name(glyph);
     for (int i = 0; i < table.count(); ++i)
         if (table.glyph(i) == glyph)
             return table.name(i);

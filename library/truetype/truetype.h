@@ -141,6 +141,15 @@ public:
 
     static const char* message(int code);
 
+    // The Type 42 font's 'sfnts' and 'CharStrings' entries (defined with the
+    // Type 42 writer, convert/tt2ps.cpp). dumpSfnts2 checks everything before
+    // it writes: font error 6 when one of the nine tables is missing, 13 when
+    // longTables is false and a table other than 'glyf' exceeds 65534 bytes.
+    // dumpCharStrings2 throws 4 (an int) without a 'post' table and
+    // TT_ERROR 8 for a 'post' format it does not know.
+    void dumpSfnts2(FILE* out, bool longTables) const;
+    void dumpCharStrings2(FILE* out) const;
+
     // The path that was loaded, as given; null while nothing is loaded.
     const char* fileName() const { return IsLoaded() ? fileName_.c_str() : nullptr; }
     const NamingTable2& namingTable() const { return names_; }

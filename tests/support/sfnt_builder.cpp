@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <tuple>
 
+using namespace std::string_literals;
+
 namespace korrin::test {
 
 void put8(std::string& out, unsigned v) { out += static_cast<char>(v & 0xFF); }
@@ -261,6 +263,145 @@ std::string postTable25(const std::vector<int>& offsets)
     return t;
 }
 
+void set16(std::string& table, std::size_t offset, unsigned v)
+{
+    table[offset] = static_cast<char>(v >> 8 & 0xFF);
+    table[offset + 1] = static_cast<char>(v & 0xFF);
+}
+
+std::string cmapTable(const std::vector<CmapSubtable>& subtables)
+{
+    std::string t, bodies;
+    put16(t, 0);
+    put16(t, static_cast<unsigned>(subtables.size()));
+    const std::uint32_t first = static_cast<std::uint32_t>(4 + 8 * subtables.size());
+    for (const CmapSubtable& s : subtables) {
+        put16(t, s.platformID);
+        put16(t, s.encodingID);
+        put32(t, first + static_cast<std::uint32_t>(bodies.size()));
+        bodies += s.bytes;
+    }
+    return t + bodies;
+}
+
+std::string cmapFormat0(const std::map<unsigned, unsigned>& glyphs)
+{
+    std::string t;
+    put16(t, 0);
+    put16(t, 262);
+    put16(t, 0);
+    for (unsigned c = 0; c < 256; ++c)
+        put8(t, glyphs.count(c) ? glyphs.at(c) : 0);
+    return t;
+}
+
+std::string cmapFormat2(const std::map<unsigned, unsigned>& glyphs, int idDelta)
+{
+    // subHeader 0 covers all one-byte codes; then one per high byte.
+    std::map<unsigned, std::map<unsigned, unsigned>> byHigh;
+    std::map<unsigned, unsigned> single;
+    for (const auto& [code, glyph] : glyphs)
+        (code < 256 ? single : byHigh[code >> 8])[code & 0xFF] = glyph;
+    std::vector<std::map<unsigned, unsigned>> headers{single};
+    std::vector<unsigned> keys(256, 0);
+    for (const auto& [high, lows] : byHigh) {
+        keys[high] = static_cast<unsigned>(8 * headers.size());
+        headers.push_back(lows);
+    }
+    std::string t;
+    put16(t, 2);
+    put16(t, 0); // length, set below
+    put16(t, 0);
+    for (unsigned k : keys)
+        put16(t, k);
+    std::string arrays;
+    const std::size_t headersEnd = 518 + 8 * headers.size();
+    for (std::size_t h = 0; h < headers.size(); ++h) {
+        const auto& lows = headers[h];
+        const unsigned first = lows.empty() ? 0 : lows.begin()->first;
+        const unsigned count = lows.empty() ? 0 : lows.rbegin()->first - first + 1;
+        put16(t, first);
+        put16(t, count);
+        put16(t, static_cast<unsigned>(idDelta));
+        // idRangeOffset counts from its own field, 6 bytes into the header.
+        put16(t, static_cast<unsigned>(headersEnd + arrays.size() - (518 + 8 * h + 6)));
+        for (unsigned low = first; low < first + count; ++low)
+            put16(arrays, lows.count(low) ? lows.at(low) - static_cast<unsigned>(idDelta) : 0);
+    }
+    t += arrays;
+    set16(t, 2, static_cast<unsigned>(t.size()));
+    return t;
+}
+
+std::string cmapFormat4(const std::vector<Segment4>& segments)
+{
+    const unsigned segCount = static_cast<unsigned>(segments.size());
+    const unsigned searchRange = segCount ? 2u << (std::bit_width(segCount) - 1) : 0;
+    std::string t;
+    put16(t, 4);
+    put16(t, 0); // length, set below
+    put16(t, 0);
+    put16(t, 2 * segCount);
+    put16(t, searchRange);
+    put16(t, segCount ? std::bit_width(segCount) - 1 : 0);
+    put16(t, 2 * segCount - searchRange);
+    for (const Segment4& s : segments)
+        put16(t, s.end);
+    put16(t, 0);
+    for (const Segment4& s : segments)
+        put16(t, s.start);
+    for (const Segment4& s : segments)
+        put16(t, static_cast<unsigned>(s.delta));
+    std::string glyphIds;
+    for (unsigned i = 0; i < segCount; ++i) {
+        if (segments[i].glyphIds.empty()) {
+            put16(t, 0);
+            continue;
+        }
+        // From this idRangeOffset field to the segment's first glyph id.
+        put16(t, 2 * (segCount - i) + static_cast<unsigned>(glyphIds.size()));
+        for (unsigned g : segments[i].glyphIds)
+            put16(glyphIds, g);
+    }
+    t += glyphIds;
+    set16(t, 2, static_cast<unsigned>(t.size()));
+    return t;
+}
+
+std::string cmapFormat6(unsigned firstCode, const std::vector<unsigned>& glyphs)
+{
+    std::string t;
+    put16(t, 6);
+    put16(t, static_cast<unsigned>(10 + 2 * glyphs.size()));
+    put16(t, 0);
+    put16(t, firstCode);
+    put16(t, static_cast<unsigned>(glyphs.size()));
+    for (unsigned g : glyphs)
+        put16(t, g);
+    return t;
+}
+
+std::string hheaTable(unsigned numberOfHMetrics)
+{
+    std::string t;
+    put32(t, 0x00010000);
+    put16(t, 800);                         // ascender
+    put16(t, static_cast<unsigned>(-200)); // descender
+    t.append(26, '\0');
+    put16(t, numberOfHMetrics);
+    return t;
+}
+
+std::string hmtxTable(unsigned n)
+{
+    std::string t;
+    for (unsigned i = 0; i < n; ++i) {
+        put16(t, 500);
+        put16(t, 0);
+    }
+    return t;
+}
+
 SfntBuilder minimalFont()
 {
     // Four glyphs: .notdef and an empty space, then two small placeholder
@@ -283,6 +424,21 @@ SfntBuilder minimalFont()
                            msName(6, "Minimal-Regular"),
                        }))
         .table("post", postTable(0x00030000));
+    return font;
+}
+
+SfntBuilder type42Font()
+{
+    SfntBuilder font = minimalFont();
+    font.table("cvt ", "\x00\x10\x00\x20"s)
+        .table("fpgm", "\xB0\x01\x2C\x00\x01"s)
+        .table("prep", "\xB8\x01\xFF\x85\xB0\x04"s)
+        .table("hhea", hheaTable(4))
+        .table("hmtx", hmtxTable(4))
+        .table("cmap", cmapTable({{3, 1, cmapFormat4({{0x20, 0x20, 1 - 0x20, {}},
+                                                       {0x41, 0x42, 0, {2, 3}},
+                                                       {0xFFFF, 0xFFFF, 1, {}}})}}))
+        .table("post", postTable2({0, 3, 36, 258}, {"Bee"}));
     return font;
 }
 

@@ -10,6 +10,7 @@
 // the tests of hostile files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -92,10 +93,54 @@ std::string postTable2(const std::vector<unsigned>& indices, const std::vector<s
 // Format 2.5: one signed offset per glyph into the standard names.
 std::string postTable25(const std::vector<int>& offsets);
 
+// Overwrites the big-endian u16 at offset of a table made above (to set a
+// field the makers leave at its default).
+void set16(std::string& table, std::size_t offset, unsigned v);
+
+// --- 'cmap' -------------------------------------------------------------------
+
+struct CmapSubtable {
+    unsigned platformID, encodingID;
+    std::string bytes; // the subtable, from its format field on
+};
+// A 'cmap' table with these encoding records, in the given order, each
+// pointing to its own copy of the subtable.
+std::string cmapTable(const std::vector<CmapSubtable>& subtables);
+// Format 0: glyphs[c] for codes 0 to 255, 0 for the rest.
+std::string cmapFormat0(const std::map<unsigned, unsigned>& glyphs);
+// Format 2 (high-byte mapping). Codes below 256 are one-byte codes, looked up
+// in subHeader 0; each high byte of the larger codes gets a subHeader of its
+// own, with this idDelta, covering its lowest to highest low byte.
+std::string cmapFormat2(const std::map<unsigned, unsigned>& glyphs, int idDelta = 0);
+// One segment of a format 4 subtable: codes start to end map to code + delta,
+// or, when glyphIds is given (one per code), to glyphIds[code - start] +
+// delta through idRangeOffset.
+struct Segment4 {
+    unsigned start, end;
+    int delta;
+    std::vector<unsigned> glyphIds;
+};
+// Format 4 with these segments, in the given order (the TrueType format
+// wants them ascending and the last one ending at 0xFFFF).
+std::string cmapFormat4(const std::vector<Segment4>& segments);
+// Format 6: glyphs for the codes from firstCode on.
+std::string cmapFormat6(unsigned firstCode, const std::vector<unsigned>& glyphs);
+
+// A 36-byte 'hhea' table with this numberOfHMetrics.
+std::string hheaTable(unsigned numberOfHMetrics);
+// 'hmtx' with n long metrics: advance 500 and a left side bearing of 0.
+std::string hmtxTable(unsigned n);
+
 // A valid font with four glyphs: 'head', 'maxp', 'loca' (short), 'glyf',
 // 'name' (PostScript name "Minimal-Regular" in both Macintosh and Microsoft
 // records, full name "Minimal Regular", unique ID, notice, version, family)
 // and a format 3.0 'post'.
 SfntBuilder minimalFont();
+
+// minimalFont() with all nine tables a Type 42 font carries ('cvt ', 'fpgm'
+// and 'prep' of 4, 5 and 6 bytes), a 'cmap' with a (3, 1) format 4 subtable
+// mapping space, A and B to glyphs 1, 2 and 3, and a format 2.0 'post'
+// naming the glyphs .notdef, space, A and "Bee".
+SfntBuilder type42Font();
 
 } // namespace korrin::test

@@ -31,6 +31,14 @@ std::map<std::string, std::string> seedFonts()
              .table("name", nameTable({msName(0, "\xA9 nobody"), msName(4, "Caf\xE9"), msName(6, "Cafe")}))
              .table("post", postTable25({0, 1, 1, 1}))
              .build()},
+        // Complete enough for the Type 42 writer, with each cmap format.
+        {"type42-format4.ttf", type42Font().build()},
+        {"type42-format2-shiftjis.ttf",
+         type42Font().table("cmap", cmapTable({{3, 2, cmapFormat2({{0x41, 2}, {0x8140, 1}, {0x8142, 3}}, 1)}})).build()},
+        {"type42-format0-format6.ttf",
+         type42Font()
+             .table("cmap", cmapTable({{1, 0, cmapFormat0({{0x41, 2}})}, {3, 1, cmapFormat6(0x41, {2, 3})}}))
+             .build()},
     };
 }
 
