@@ -15,10 +15,6 @@ namespace korrin {
 
 namespace {
 
-constexpr unsigned tagGlyf = TrueTypeTag("glyf");
-constexpr unsigned tagHead = TrueTypeTag("head");
-constexpr unsigned tagPost = TrueTypeTag("post");
-constexpr unsigned tagCmap = TrueTypeTag("cmap");
 
 constexpr int unicodeEncoding = 1;
 constexpr std::uint64_t maxStringBytes = detail::HexEncoder::maxStringBytes;

@@ -18,11 +18,6 @@ namespace korrin {
 
 namespace {
 
-constexpr unsigned tagName = TrueTypeTag("name");
-constexpr unsigned tagMaxp = TrueTypeTag("maxp");
-constexpr unsigned tagHead = TrueTypeTag("head");
-constexpr unsigned tagLoca = TrueTypeTag("loca");
-constexpr unsigned tagGlyf = TrueTypeTag("glyf");
 
 [[noreturn]] void fail(TrueTypeFont::TT_ERROR code) { throw int(code); }
 

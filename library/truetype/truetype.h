@@ -37,6 +37,15 @@ constexpr unsigned TrueTypeTag(const char (&name)[5])
            unsigned(static_cast<unsigned char>(name[2])) << 8 | unsigned(static_cast<unsigned char>(name[3]));
 }
 
+// The tags of the tables the library reads.
+constexpr unsigned tagCmap = TrueTypeTag("cmap");
+constexpr unsigned tagGlyf = TrueTypeTag("glyf");
+constexpr unsigned tagHead = TrueTypeTag("head");
+constexpr unsigned tagLoca = TrueTypeTag("loca");
+constexpr unsigned tagMaxp = TrueTypeTag("maxp");
+constexpr unsigned tagName = TrueTypeTag("name");
+constexpr unsigned tagPost = TrueTypeTag("post");
+
 // One entry of the table directory, decoded from its 16 big-endian bytes.
 struct TableDirectoryEntry {
     std::uint32_t tag;

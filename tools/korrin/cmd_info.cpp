@@ -73,7 +73,7 @@ int printNames(const TrueTypeFont& font, bool json)
 
 int printGlyphNames(const TrueTypeFont& font)
 {
-    GlyphTable table(font.GetTableData(TrueTypeTag("post")));
+    GlyphTable table(font.GetTableData(tagPost));
     for (int g = 0; g < font.glyphCount(); ++g)
         std::cout << g << " " << oneLine(Latin1ToUtf8(GetGlyphByNumber(table, g))) << "\n";
     return cli::exitOk;
