@@ -112,44 +112,34 @@ void forgetProbes()
     TCPIPPrinter::CtrlDCached = false;
 }
 
-// A reply script: wait for the job's last line, send the blocks, then stall
-// or close.
-FakePrinter::Script replyWith(std::vector<std::string> blocks, bool stallAfter)
-{
-    return [blocks, stallAfter](FakePrinter::Connection& c) {
-        c.readUntil("job\n");
-        c.sendBlocks(blocks);
-        if (stallAfter)
-            c.stall();
-    };
-}
-
-FakePrinter::Script readAll = [](FakePrinter::Connection& c) { c.readToEnd(); };
-FakePrinter::Script stallAll = [](FakePrinter::Connection& c) { c.stall(); };
+using Script = FakePrinter::Script;
+const Script readAll{"", {}, FakePrinter::readToEnd};
+const Script stallAll{"", {}, FakePrinter::stall};
 
 } // namespace
 
 TEST(TCPIPPrinterReply, EndsAtTheMarkerTheControlDOrTheClose)
 {
+    using F = FakePrinter;
     struct {
         bool ctrlD;
         std::vector<std::string> blocks;
-        bool stall; // else the printer closes after the blocks
+        F::End end;
         std::string reply;
     } cases[] = {
         // Pass-through: the block that holds the marker is delivered whole.
-        {false, {"abc<-eof->"}, true, "abc<-eof->"},
-        {false, {"x<-eof->tail"}, true, "x<-eof->tail"},
-        {false, {"abc<-e", "of->"}, true, "abc<-eof->"},
-        {false, {"<-", "eo", "f->"}, true, "<-eof->"},
+        {false, {"abc<-eof->"}, F::stall, "abc<-eof->"},
+        {false, {"x<-eof->tail"}, F::stall, "x<-eof->tail"},
+        {false, {"abc<-e", "of->"}, F::stall, "abc<-eof->"},
+        {false, {"<-", "eo", "f->"}, F::stall, "<-eof->"},
         // Another byte before the rest of the marker: the close ends the reply.
-        {false, {"abc<-e", "Xof->", "more"}, false, "abc<-eXof->more"},
-        {false, {"partial <-e"}, false, "partial <-e"},
-        {true, {std::string("abc\x04" "def")}, true, "abc"},
-        {true, {"partial"}, false, "partial"},
+        {false, {"abc<-e", "Xof->", "more"}, F::close, "abc<-eXof->more"},
+        {false, {"partial <-e"}, F::close, "partial <-e"},
+        {true, {std::string("abc\x04" "def")}, F::stall, "abc"},
+        {true, {"partial"}, F::close, "partial"},
     };
     for (const auto& c : cases) {
-        FakePrinter fake(replyWith(c.blocks, c.stall));
+        FakePrinter fake({"job\n", c.blocks, c.end});
         auto p = open(c.ctrlD, fake.port());
         send(*p, "job\n");
         EXPECT_EQ(p->peek(), c.reply[0]);
@@ -161,15 +151,12 @@ TEST(TCPIPPrinterReply, EndsAtTheMarkerTheControlDOrTheClose)
 
 TEST(TCPIPPrinterErrors, AResetIsAReadErrorAndAGonePrinterAWriteErrorNotASignal)
 {
-    FakePrinter resetting([](FakePrinter::Connection& c) {
-        c.readUntil("job\n");
-        c.reset();
-    });
+    FakePrinter resetting({"job\n", {}, FakePrinter::reset});
     auto p = open(false, resetting.port());
     send(*p, "job\n");
     EXPECT_EQ(errorOf([&] { drain(*p); }), "7: error reading from the printer socket");
 
-    FakePrinter gone([](FakePrinter::Connection& c) { c.reset(); });
+    FakePrinter gone({"", {}, FakePrinter::reset});
     p = open(true, gone.port());
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(errorOf([&] {
@@ -211,16 +198,8 @@ TEST(TCPIPPrinterProbe, AnswerDecidesTheModeAndIsCachedPerName)
     forgetProbes();
     // A control-D printer answers the probe with 0x04; a pass-through one
     // runs the name 0x04 and says sane!.
-    FakePrinter ctrlDPrinter([](FakePrinter::Connection& c) {
-        if (c.readUntil("\x04"))
-            c.send("\x04");
-        c.readToEnd();
-    });
-    FakePrinter passThrough([](FakePrinter::Connection& c) {
-        if (c.readUntil("\x04 flush"))
-            c.send("sane!");
-        c.readToEnd();
-    });
+    FakePrinter ctrlDPrinter({"\x04", {"\x04"}, FakePrinter::readToEnd});
+    FakePrinter passThrough({"\x04 flush", {"sane!"}, FakePrinter::readToEnd});
     EXPECT_TRUE(probing(ctrlDPrinter.port())->CtrlDSupported());
     EXPECT_TRUE(probing(ctrlDPrinter.port())->CtrlDSupported());
     waitUntil([&] { return ctrlDPrinter.received().size() == 3; });
@@ -298,7 +277,7 @@ TEST(TCPIPPrinterSignals, ASignalEndsTheReply)
     struct sigaction previous {};
     sigaction(SIGUSR1, &action, &previous);
 
-    FakePrinter fake(replyWith({"partial"}, true));
+    FakePrinter fake({"job\n", {"partial"}, FakePrinter::stall});
     PrinterTimeouts t = quick();
     t.reply = 20000;
     TCPIPPrinter p(true, "127.0.0.1", fake.port(), 1, t);
@@ -327,7 +306,7 @@ TEST(TCPIPPrinterDescriptors, NoPathLeavesADescriptorOpen)
     int before = test::OpenDescriptors();
     {
         FakePrinter stalling(stallAll);
-        FakePrinter replying(replyWith({"<-eof->"}, false));
+        FakePrinter replying({"job\n", {"<-eof->"}, FakePrinter::close});
         DeadPort refusing(false), stalled(true);
 
         errorOf([&] { open(true, refusing.port(), 3); });

@@ -35,92 +35,76 @@ int loopbackSocket(int& port, int backlog)
     return s;
 }
 
-// True when the socket has something to read; false once stop is readable.
+// True when the socket has something to read (or none is given); false once
+// stop is readable.
 bool waitReadable(int socket, int stop)
 {
-    pollfd p[2] = {{socket, POLLIN, 0}, {stop, POLLIN, 0}};
+    pollfd p[2] = {{stop, POLLIN, 0}, {socket, POLLIN, 0}};
     int n;
-    while ((n = ::poll(p, 2, -1)) < 0 && errno == EINTR) {
+    while ((n = ::poll(p, socket < 0 ? 1 : 2, -1)) < 0 && errno == EINTR) {
     }
-    return n > 0 && !(p[1].revents & POLLIN);
+    return n > 0 && !(p[0].revents & POLLIN);
 }
 
 } // namespace
 
-void FakePrinter::Connection::send(const std::string& bytes)
-{
-    // A client that has gone ends the sending; the script goes on regardless.
-    for (std::size_t done = 0; done < bytes.size();) {
-        ssize_t n = ::send(socket, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-void FakePrinter::Connection::sendBlocks(const std::vector<std::string>& blocks)
-{
-    for (const auto& b : blocks) {
-        send(b);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-}
-
-bool FakePrinter::Connection::readUntil(const std::string& text)
-{
-    char block[4096];
-    while (text.empty() || received.find(text) == std::string::npos) {
-        ssize_t n = waitReadable(socket, stop) ? ::recv(socket, block, sizeof block, 0) : 0;
-        if (n <= 0)
-            return false;
-        received.append(block, static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-void FakePrinter::Connection::reset()
-{
-    linger l{1, 0};
-    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    ::close(socket);
-    socket = -1;
-}
-
-void FakePrinter::Connection::stall()
-{
-    pollfd p{stop, POLLIN, 0};
-    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-    }
-}
-
 FakePrinter::FakePrinter(Script script) : script_(std::move(script))
 {
     listener_ = loopbackSocket(port_, 16);
-    if (::pipe2(stopPipe_, O_CLOEXEC) < 0)
+    if (::pipe2(stop_, O_CLOEXEC) < 0)
         throw std::runtime_error("pipe failed");
     thread_ = std::thread([this] {
-        while (waitReadable(listener_, stopPipe_[0])) {
+        while (waitReadable(listener_, stop_[0])) {
             int s = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (s < 0)
-                continue;
-            ++accepted_;
-            Connection c{s, stopPipe_[0], {}};
-            script_(c);
-            if (c.socket != -1)
-                ::close(c.socket);
-            std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back(c.received);
+            if (s >= 0)
+                serve(s);
         }
     });
 }
 
+void FakePrinter::serve(int socket)
+{
+    ++accepted_;
+    std::string got;
+    auto readSome = [&] {
+        char block[4096];
+        ssize_t n = waitReadable(socket, stop_[0]) ? ::recv(socket, block, sizeof block, 0) : 0;
+        got.append(block, n > 0 ? static_cast<std::size_t>(n) : 0);
+        return n > 0;
+    };
+    while (!script_.await.empty() && got.find(script_.await) == std::string::npos && readSome()) {
+    }
+    for (const std::string& b : script_.blocks) {
+        // A client that has gone ends the sending; the script goes on regardless.
+        for (std::size_t done = 0; done < b.size();) {
+            ssize_t n = ::send(socket, b.data() + done, b.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (script_.end == readToEnd)
+        while (readSome()) {
+        }
+    if (script_.end == stall)
+        waitReadable(-1, stop_[0]);
+    if (script_.end == reset) {
+        linger l{1, 0};
+        ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    ::close(socket);
+    std::lock_guard<std::mutex> lock(mutex_);
+    received_.push_back(got);
+}
+
 FakePrinter::~FakePrinter()
 {
-    [[maybe_unused]] auto n = ::write(stopPipe_[1], "x", 1);
+    [[maybe_unused]] auto n = ::write(stop_[1], "x", 1);
     thread_.join();
     ::close(listener_);
-    ::close(stopPipe_[0]);
-    ::close(stopPipe_[1]);
+    ::close(stop_[0]);
+    ::close(stop_[1]);
 }
 
 std::vector<std::string> FakePrinter::received() const

@@ -1,10 +1,10 @@
 // A scripted printer on a loopback port, for the failures no real interpreter
-// shows on demand: chosen reply blocks, early closes, resets, stalls. Each
-// accepted connection runs the script in turn on the printer's own thread.
+// shows on demand. Every connection it accepts, one at a time on its own
+// thread, follows the script: read until the awaited text has come (or the
+// client closes), send the blocks 50 ms apart, then end as told.
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,36 +14,32 @@ namespace korrin::test {
 
 class FakePrinter {
 public:
-    // One accepted connection, as the script sees it.
-    struct Connection {
-        int socket;
-        int stop; // readable once the printer is being destroyed
-        std::string received;
-
-        void send(const std::string& bytes); // one write
-        // Each block on its own, 50 ms apart, so the client reads them apart.
-        void sendBlocks(const std::vector<std::string>& blocks);
-        // Reads until the text has come (true), the client closes or the
-        // printer stops; an empty text reads to the end.
-        bool readUntil(const std::string& text);
-        void readToEnd() { readUntil(""); }
-        void reset(); // ends the connection with a reset instead of a close
-        void stall(); // reads nothing until the printer goes
+    enum End {
+        close,     // at once
+        readToEnd, // after reading until the client closes
+        stall,     // after reading nothing more until the printer goes
+        reset,     // with a reset instead of a close
     };
-    using Script = std::function<void(Connection&)>;
+    struct Script {
+        std::string await; // "" reads nothing first
+        std::vector<std::string> blocks;
+        End end = close;
+    };
 
     explicit FakePrinter(Script script);
     ~FakePrinter();
 
     int port() const { return port_; }
     int connections() const { return accepted_; }
-    // What the script read from each finished connection, in order.
+    // What each finished connection sent, in order.
     std::vector<std::string> received() const;
 
 private:
+    void serve(int socket);
+
     Script script_;
     int listener_ = -1;
-    int stopPipe_[2] = {-1, -1};
+    int stop_[2] = {-1, -1}; // readable once the printer is being destroyed
     int port_ = 0;
     std::atomic<int> accepted_{0};
     mutable std::mutex mutex_;
