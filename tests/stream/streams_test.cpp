@@ -1,18 +1,65 @@
-// The readers and filters: the byte contract every stream keeps, the errors a
-// caller sees, and the layouts a PostScript job relies on. The CLI tests hold
-// the filters against independent judges (t1ascii, Ghostscript), the fuzz
-// target ASCII85 against a decoder of its own.
+// The stream classes: the byte contract every reader keeps, the filters'
+// layouts, and the printer connection against the scripted fake printer (both
+// control-D modes, the end marker split across blocks, the probe and its
+// cache, connect retries, every time limit, signals, early closes,
+// descriptors). The CLI tests hold the filters against independent judges
+// (t1ascii, Ghostscript) and run the virtual printer; the fuzz target holds
+// ASCII85 against a decoder of its own.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sys/socket.h>
 
 #include "stream/converters.h"
 #include "stream/filereader.h"
 #include "stream/memoryreader.h"
+#include "stream/tcpipprinter.h"
+#include "support/fakeprinter.h"
 #include "support/tempdir.h"
 #include "support/thrown.h"
 
 using namespace korrin;
+using korrin::test::DeadPort;
+using korrin::test::FakePrinter;
+using Error = BasicDataStream::error;
+
+// The library calls the system's connect; this definition in the test
+// program stands in front of it, counts the calls, and fails them with the
+// errnos a test injects.
+namespace {
+std::atomic<int> connectCalls{0};
+std::mutex injectedMutex;
+std::deque<int> injectedErrors;
+void injectConnectErrors(std::initializer_list<int> errors)
+{
+    std::lock_guard<std::mutex> lock(injectedMutex);
+    injectedErrors.assign(errors);
+}
+} // namespace
+
+extern "C" int connect(int fd, const sockaddr* address, socklen_t length)
+{
+    ++connectCalls;
+    {
+        std::lock_guard<std::mutex> lock(injectedMutex);
+        if (!injectedErrors.empty()) {
+            errno = injectedErrors.front();
+            injectedErrors.pop_front();
+            return -1;
+        }
+    }
+    static auto real = reinterpret_cast<int (*)(int, const sockaddr*, socklen_t)>(dlsym(RTLD_NEXT, "connect"));
+    return real(fd, address, length);
+}
 
 namespace {
 
@@ -27,7 +74,7 @@ std::string drain(RODataStream& s)
 template <class F>
 std::string errorOf(F f)
 {
-    return test::thrownText<BasicDataStream::error>(f);
+    return test::thrownText<Error>(f);
 }
 
 // The filter's whole output for these bytes.
@@ -45,6 +92,61 @@ std::string pfbSegment(int type, const std::string& body)
     for (int i = 0; i < 4 && type != 3; ++i)
         s.push_back(static_cast<char>((body.size() >> (8 * i)) & 0xFF));
     return s + body;
+}
+
+const std::string header = "%!\n";
+const std::string handler = "errordict /handleerror get /.handleerror exch def errordict /handleerror "
+                            "{userdict /.handleerror get exec (<-eof->) print flush} put\n";
+
+PrinterTimeouts quick()
+{
+    PrinterTimeouts t;
+    t.connect = t.probe = t.reply = t.write = 300;
+    return t;
+}
+
+// A connection in the given mode, or probing for it.
+std::unique_ptr<TCPIPPrinter> open(bool ctrlD, int port, int attempts = 1, const char* name = "127.0.0.1")
+{
+    return std::make_unique<TCPIPPrinter>(ctrlD, name, port, attempts, quick());
+}
+std::unique_ptr<TCPIPPrinter> probing(int port, const char* name = "127.0.0.1")
+{
+    return std::make_unique<TCPIPPrinter>(name, port, 1, quick());
+}
+
+void send(TCPIPPrinter& p, const std::string& text)
+{
+    p.write(reinterpret_cast<const unsigned char*>(text.data()), static_cast<unsigned>(text.size()));
+}
+
+// The fake printer works on its own thread; give it up to 3 s to catch up.
+template <class Done>
+void waitUntil(Done done)
+{
+    for (int i = 0; i < 300 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+void forgetProbes()
+{
+    std::lock_guard<std::mutex> lock(TCPIPPrinter::CtrlDMutex);
+    TCPIPPrinter::NameCached = "";
+    TCPIPPrinter::CtrlDCached = false;
+}
+
+// The connects f makes, then ": " and the error it throws, if any.
+template <class F>
+std::string connecting(F f)
+{
+    int before = connectCalls;
+    std::string error;
+    try {
+        f();
+    } catch (const Error& e) {
+        error = ": " + std::to_string(e.code) + ": " + e.message.c_str();
+    }
+    return std::to_string(connectCalls - before) + error;
 }
 
 } // namespace
@@ -179,4 +281,197 @@ TEST(LineReader, AnyLineEndLinesAcrossBlocksAndAnUnterminatedLastLine)
         EXPECT_TRUE(r.eof());
         EXPECT_EQ(r.nextchar(), -1);
     }
+}
+
+TEST(TCPIPPrinterReply, EndsAtTheMarkerTheControlDOrTheClose)
+{
+    using F = FakePrinter;
+    struct {
+        bool ctrlD;
+        std::vector<std::string> blocks;
+        F::End end;
+        std::string reply;
+    } cases[] = {
+        // Pass-through: the block that holds the marker is delivered whole.
+        {false, {"abc<-eof->"}, F::stall, "abc<-eof->"},
+        {false, {"x<-eof->tail"}, F::stall, "x<-eof->tail"},
+        {false, {"abc<-e", "of->"}, F::stall, "abc<-eof->"},
+        {false, {"<-", "eo", "f->"}, F::stall, "<-eof->"},
+        // Another byte before the rest of the marker: the close ends the reply.
+        {false, {"abc<-e", "Xof->", "more"}, F::close, "abc<-eXof->more"},
+        {false, {"partial <-e"}, F::close, "partial <-e"},
+        {true, {std::string("abc\x04" "def")}, F::stall, "abc"},
+        {true, {"partial"}, F::close, "partial"},
+    };
+    for (const auto& c : cases) {
+        FakePrinter fake({"job\n", c.blocks, c.end});
+        auto p = open(c.ctrlD, fake.port());
+        send(*p, "job\n");
+        EXPECT_EQ(p->peek(), c.reply[0]);
+        EXPECT_EQ(drain(*p), c.reply) << c.blocks[0];
+        EXPECT_EQ(p->peek(), -1);
+        EXPECT_EQ(p->read(), -1);
+    }
+}
+
+TEST(TCPIPPrinterErrors, AResetIsAReadErrorAndAGonePrinterAWriteErrorNotASignal)
+{
+    FakePrinter resetting({"job\n", {}, FakePrinter::reset});
+    auto p = open(false, resetting.port());
+    send(*p, "job\n");
+    EXPECT_EQ(errorOf([&] { drain(*p); }), "7: error reading from the printer socket");
+
+    FakePrinter gone({"", {}, FakePrinter::reset});
+    p = open(true, gone.port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(errorOf([&] {
+                  for (int i = 0; i < 1000; ++i)
+                      send(*p, std::string(4096, 'x'));
+              }),
+              "5: error writing to the socket");
+}
+
+TEST(TCPIPPrinterWrite, WhatTheJobSendsInEachMode)
+{
+    FakePrinter fake({"", {}, FakePrinter::readToEnd});
+    {
+        auto p = open(false, fake.port());
+        send(*p, "job\n");
+        p->write('!');
+        p->write(nullptr, 0);
+        p->writeeof();
+        p->writeeof(); // once only
+        EXPECT_EQ(errorOf([&] { p->write('x'); }), "6: no data can be written after EOF");
+        p->reopen(); // a new connection, header and handler again, writes allowed
+        send(*p, "second\n");
+    }
+    {
+        auto p = open(true, fake.port());
+        send(*p, "job\n");
+        p->writeeof();
+    }
+    waitUntil([&] { return fake.received().size() == 3; });
+    auto got = fake.received();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0], header + handler + "job\n!(<-eof->) print flush\n");
+    EXPECT_EQ(got[1], header + handler + "second\n");
+    EXPECT_EQ(got[2], header + "job\nflush\n\x04");
+}
+
+TEST(TCPIPPrinterProbe, AnswerDecidesTheModeAndIsCachedPerName)
+{
+    forgetProbes();
+    // A control-D printer answers the probe with 0x04; a pass-through one
+    // runs the name 0x04 and says sane!.
+    FakePrinter ctrlDPrinter({"\x04", {"\x04"}, FakePrinter::readToEnd});
+    FakePrinter passThrough({"\x04 flush", {"sane!"}, FakePrinter::readToEnd});
+    EXPECT_TRUE(probing(ctrlDPrinter.port())->CtrlDSupported());
+    EXPECT_TRUE(probing(ctrlDPrinter.port())->CtrlDSupported());
+    waitUntil([&] { return ctrlDPrinter.received().size() == 3; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ctrlDPrinter.connections(), 3) << "the probe, then the job's own, then no probe the second time";
+    EXPECT_EQ(ctrlDPrinter.received()[1], header);
+
+    // Another name is another printer: probe again, and replace the cache.
+    EXPECT_FALSE(probing(passThrough.port(), "localhost")->CtrlDSupported());
+    waitUntil([&] { return passThrough.received().size() == 2; });
+    auto got = passThrough.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], header + "<04> cvn {(sane!) print flush} def\n\x04 flush");
+    EXPECT_EQ(got[1], header + handler) << "pass-through: the handler follows";
+    {
+        std::lock_guard<std::mutex> lock(TCPIPPrinter::CtrlDMutex);
+        EXPECT_STREQ(TCPIPPrinter::NameCached.c_str(), "localhost");
+        EXPECT_FALSE(TCPIPPrinter::CtrlDCached);
+    }
+    forgetProbes();
+}
+
+TEST(TCPIPPrinterConnect, NamesRetriesAndTheirCodes)
+{
+    EXPECT_EQ(errorOf([] { TCPIPPrinter p(true, nullptr, 9100, 1); }), "2: invalid printer name");
+    EXPECT_EQ(errorOf([] { open(true, 9100, 1, "no-such-printer.invalid"); }),
+              "1: 'no-such-printer.invalid' not found");
+
+    FakePrinter fake({"", {}, FakePrinter::readToEnd});
+    DeadPort refusing(false);
+    EXPECT_EQ(connecting([&] { open(true, refusing.port(), 5); }), "5: 3: could not connect to the printer");
+    EXPECT_EQ(connecting([&] { open(true, refusing.port(), 0); }), "0: 3: could not connect to the printer");
+    injectConnectErrors({ECONNREFUSED, ETIMEDOUT});
+    EXPECT_EQ(connecting([&] { open(true, fake.port(), 3); }), "3") << "refused and timed out are retried";
+    injectConnectErrors({ENETUNREACH});
+    EXPECT_EQ(connecting([&] { open(true, fake.port(), 5); }), "1: 4: error connecting to the printer")
+        << "anything else ends the attempts at once";
+    injectConnectErrors({});
+}
+
+TEST(TCPIPPrinterTimeouts, EveryWaitEnds)
+{
+    // A connect that never completes counts as timed out; all attempts fail.
+    DeadPort stalled(true);
+    EXPECT_EQ(errorOf([&] { open(true, stalled.port(), 2); }), "3: could not connect to the printer");
+
+    FakePrinter stalling({"", {}, FakePrinter::stall});
+    EXPECT_EQ(errorOf([&] { probing(stalling.port()); }),
+              "8: timed out waiting for the printer to answer the control-D probe");
+    auto p = open(false, stalling.port());
+    EXPECT_EQ(errorOf([&] { p->read(); }), "8: timed out waiting for the printer's reply");
+    EXPECT_EQ(errorOf([&] {
+                  for (int i = 0; i < 1024; ++i)
+                      send(*p, std::string(1 << 20, 'x'));
+              }),
+              "8: timed out writing to the printer");
+}
+
+TEST(TCPIPPrinterSignals, ASignalEndsTheReply)
+{
+    struct sigaction action {};
+    action.sa_handler = [](int) {}; // no SA_RESTART
+    struct sigaction previous {};
+    sigaction(SIGUSR1, &action, &previous);
+
+    FakePrinter fake({"job\n", {"partial"}, FakePrinter::stall});
+    PrinterTimeouts t = quick();
+    t.reply = 20000;
+    TCPIPPrinter p(true, "127.0.0.1", fake.port(), 1, t);
+    send(p, "job\n");
+    pthread_t reader = pthread_self();
+    std::atomic<bool> done{false};
+    std::thread interrupter([&] {
+        // Keep signalling until the blocked read has given up.
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!done)
+                pthread_kill(reader, SIGUSR1);
+        }
+    });
+    EXPECT_EQ(drain(p), "partial");
+    done = true;
+    interrupter.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
+TEST(TCPIPPrinterDescriptors, NoPathLeavesADescriptorOpen)
+{
+    // Counted with the fake printers gone, since their own sockets live in
+    // this process too.
+    int before = test::OpenDescriptors();
+    {
+        FakePrinter stalling({"", {}, FakePrinter::stall});
+        FakePrinter replying({"job\n", {"<-eof->"}, FakePrinter::close});
+        DeadPort refusing(false), stalled(true);
+
+        errorOf([&] { open(true, refusing.port(), 3); });
+        errorOf([&] { open(true, stalled.port()); });
+        errorOf([&] { probing(stalling.port()); });
+        errorOf([&] { open(true, 1, 1, "no-such-printer.invalid"); });
+        injectConnectErrors({ENETUNREACH});
+        errorOf([&] { open(true, replying.port()); });
+        auto p = open(false, replying.port());
+        send(*p, "job\n");
+        drain(*p);
+        p->reopen();
+        p->reopen();
+    }
+    EXPECT_EQ(test::OpenDescriptors(), before);
 }
