@@ -76,7 +76,9 @@ Table sparse(unsigned format, std::vector<std::uint32_t> keys)
     return t;
 }
 
-const std::vector<Str> names = {{0xFFFF, 1, "Test table"}, {0xFFFF, 2, "x-test"}};
+// Default strings are the first records of qualifier 0xFFFF with their number.
+const std::vector<Str> names = {
+    {0x0409, 1, "not a default"}, {0xFFFF, 1, "first"}, {0xFFFF, 1, "second"}, {0xFFFF, 3, std::string("a\0b", 3)}};
 
 XlatTablePtr load(const XlatManager& m, int from, int to) { return XlatTablePtr(m.loadTable(from, to)); }
 
@@ -138,7 +140,12 @@ TEST(XlatByteOrder, BigAndLittleEndianFilesTranslateIdentically)
         EXPECT_EQ(be->format, t.format);
         EXPECT_EQ(be->entries, t.format == 1 ? 65536u : t.keys.empty() ? 256u : t.keys.size());
         EXPECT_EQ(le->entries, be->entries);
-        EXPECT_EQ(XlatManager::GetDefaultString(be, 2), "x-test");
+        EXPECT_EQ(be->stringCount, 4);
+        for (const XlatDescRecord* d : {le, be}) {
+            EXPECT_EQ(XlatManager::GetDefaultString(d, 1), "first");
+            EXPECT_EQ(XlatManager::GetDefaultString(d, 2), "");
+            EXPECT_EQ(XlatManager::GetDefaultString(d, 3), "a\2b") << "a byte 0 becomes 2";
+        }
         XlatTablePtr a(m.loadTable(le)), b(m.loadTable(be));
         ASSERT_TRUE(a && b);
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.get()) % 8, 0u);
@@ -159,7 +166,7 @@ TEST(XlatScan, SkipsEveryFileThatIsNotATable)
     TempDir dir;
     const std::string good = tableFile(false, 2, 1, names, sparse(3, {0x41, 0x42}));
     dir.write("good", good);
-    const unsigned tableAt = 10 + 8 + 8 * names.size() + 16;
+    const unsigned tableAt = good.size() - 16; // format 3 with two keys
     auto patched = [&](const std::string& name, std::initializer_list<std::pair<unsigned, int>> bytes) {
         std::string s = good;
         for (auto [at, value] : bytes)
@@ -212,6 +219,7 @@ TEST(XlatScan, APairInTwoDirectoriesIsTakenFromTheFirst)
     EXPECT_EQ(m.loadTable(5, 1), nullptr);
     m.setPath(nullptr);
     EXPECT_EQ(m.countTables(), 0);
+    EXPECT_EQ(XlatManager::GetDefaultString(nullptr, 1), "");
 }
 
 TEST(XlatScan, AnEntryThatCannotBeExaminedEndsOnlyItsDirectory)
@@ -262,23 +270,6 @@ TEST(Xlat, SearchedFormatsFindEveryKeyAndNothingElse)
             }
         }
     EXPECT_EQ(xlat3(load(man, 303, 1).get(), 0x10004), 0xFFFFFFFFu) << "a code wider than the keys is no key";
-}
-
-TEST(Xlat, DefaultStrings)
-{
-    TempDir dir;
-    dir.write("t", tableFile(false, 2, 1,
-                             {{0x0409, 1, "not a default"}, {0xFFFF, 1, "first"}, {0xFFFF, 1, "second"},
-                              {0xFFFF, 3, std::string("a\0b", 3)}},
-                             sparse(3, {0x41})));
-    XlatManager m(dir.path().c_str());
-    ASSERT_EQ(m.countTables(), 1);
-    const XlatDescRecord* d = m.getXlatDescArray()[0];
-    EXPECT_EQ(d->stringCount, 4);
-    EXPECT_EQ(XlatManager::GetDefaultString(d, 1), "first");
-    EXPECT_EQ(XlatManager::GetDefaultString(d, 2), "");
-    EXPECT_EQ(XlatManager::GetDefaultString(d, 3), "a\2b") << "a byte 0 becomes 2";
-    EXPECT_EQ(XlatManager::GetDefaultString(nullptr, 1), "");
 }
 
 TEST(XlatDeathTest, MisuseStopsTheProcessNamingTheCondition)
