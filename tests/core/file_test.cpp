@@ -13,7 +13,6 @@
 using korrin::file;
 using korrin::filename;
 using korrin::linereader;
-using korrin::list;
 using korrin::reader;
 using korrin::string;
 using korrin::test::TempDir;
@@ -195,24 +194,6 @@ TEST(LineReader, LineEndsLongLinesAndZeroBytes)
     EXPECT_EQ(lr.lines(), 5u);
     lr.close();
     EXPECT_EQ(lr.lines(), 0u);
-}
-
-TEST(SplitColonSeparatedPath, ElementsAndQuotes)
-{
-    auto split = [](const char* text) {
-        list<string> out(true);
-        korrin::SplitColonSeparatedPath(string(text), out);
-        std::vector<std::string> v;
-        for (const string& s : out)
-            v.emplace_back(s.c_str());
-        return v;
-    };
-    using V = std::vector<std::string>;
-    EXPECT_EQ(split("a::b"), (V{"a", "", "b"}));
-    EXPECT_EQ(split("a:"), (V{"a"}));
-    EXPECT_EQ(split(""), V{});
-    EXPECT_EQ(split("\"x:y\":z"), (V{"x:y", "z"}));
-    EXPECT_EQ(split("a\\\"b:c"), (V{"a\"b", "c"})) << "\\\" is a quote, not a toggle";
 }
 
 } // namespace
