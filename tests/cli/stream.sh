@@ -12,10 +12,10 @@ check() {
   "$@" || { echo "FAIL: $what"; failures=$((failures+1)); }
 }
 
-# start_printer MODE [OPTION...]: runs a printer in $WORK/MODE, for two minutes
-# at most; sets PID, PORT, DIR, LOG
+# start_printer NAME MODE [OPTION...]: runs a printer in $WORK/NAME, for two
+# minutes at most; sets PID, PORT, DIR, LOG, MODE
 start_printer() {
-  DIR="$WORK/$1" LOG="$WORK/$1.log" MODE=$1; shift
+  DIR="$WORK/$1" LOG="$WORK/$1.log" MODE=$2; shift 2
   timeout 120 "$VPRINTER" --port 0 --dir "$DIR" "--$MODE" "$@" >"$DIR.port" 2>"$LOG" &
   PID=$!
   PORT=""
@@ -36,7 +36,7 @@ stop_printer() {
 # job ARG...: korrin send to the running printer in its mode, without a probe
 job() { timeout 30 "$KORRIN" send "--$MODE" "127.0.0.1:$PORT" "$@"; }
 
-start_printer ctrl-d --disk-size 8 --pages png
+start_printer main ctrl-d --disk-size 8 --pages png
 expect_out "probe of a control-D printer" "control-D" timeout 30 "$KORRIN" probe "127.0.0.1:$PORT"
 expect_out "a job with a reply, after a probe" "hello" timeout 30 "$KORRIN" send "127.0.0.1:$PORT" -e '(hello) print'
 printf '(from a file) print\n' > "$WORK/job.ps"
@@ -98,7 +98,7 @@ expect_grep "one log line per job" 'job [0-9]+ from 127.0.0.1:[0-9]+: [0-9]+ byt
 expect_grep "pages are counted" ' 1 page, ' "$LOG"
 expect_grep "the interpreter was restarted" 'restarting' "$LOG"
 
-start_printer no-ctrl-d
+start_printer passthrough no-ctrl-d
 expect_out "probe of a pass-through printer" "pass-through" timeout 30 "$KORRIN" probe "127.0.0.1:$PORT"
 expect_status "a failed job's reply ends too" 0 job -e '(before) print nosuchoperator (after) print'
 expect_grep "its error" 'before%%\[ Error: undefined; OffendingCommand: nosuchoperator \]%%' "$WORK/stdout"
@@ -117,7 +117,7 @@ for category in "$GSRES"/*; do
   [ "${category##*/}" = CMap ] || ln -s "$category" "$WORK/gsres/"
 done
 printf 'built in\n' > "$WORK/gsres/CMap/KorrinBuiltin-H"
-start_printer ctrl-d --gs-resources "$WORK/gsres"
+start_printer builtin ctrl-d --gs-resources "$WORK/gsres"
 check "a built-in resource is a link on the disk" [ -L "$DIR/disk/Resource/CMap/KorrinBuiltin-H" ]
 expect_out "read through the link" "built in" job -e '(Resource/CMap/KorrinBuiltin-H) (r) file 100 string readline pop print'
 job -e '(%disk0%Resource/CMap/KorrinBuiltin-H) (w) file dup (downloaded\n) writestring closefile'
