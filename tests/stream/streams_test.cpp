@@ -364,15 +364,16 @@ TEST(TCPIPPrinterProbe, AnswerDecidesTheModeAndIsCachedPerName)
     FakePrinter passThrough({"\x04 flush", {"sane!"}, FakePrinter::readToEnd});
     EXPECT_TRUE(probing(ctrlDPrinter.port())->CtrlDSupported());
     EXPECT_TRUE(probing(ctrlDPrinter.port())->CtrlDSupported());
-    waitUntil([&] { return ctrlDPrinter.received().size() == 3; });
+    waitUntil([&] { return ctrlDPrinter.received().size() >= 3; });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(ctrlDPrinter.connections(), 3) << "the probe, then the job's own, then no probe the second time";
-    EXPECT_EQ(ctrlDPrinter.received()[1], header);
+    auto got = ctrlDPrinter.received();
+    ASSERT_EQ(got.size(), 3u) << "the probe, then the job's own, then no probe the second time";
+    EXPECT_EQ(got[1], header);
 
     // Another name is another printer: probe again, and replace the cache.
     EXPECT_FALSE(probing(passThrough.port(), "localhost")->CtrlDSupported());
     waitUntil([&] { return passThrough.received().size() == 2; });
-    auto got = passThrough.received();
+    got = passThrough.received();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], header + "<04> cvn {(sane!) print flush} def\n\x04 flush");
     EXPECT_EQ(got[1], header + handler) << "pass-through: the handler follows";

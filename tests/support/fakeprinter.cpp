@@ -64,7 +64,6 @@ FakePrinter::FakePrinter(Script script) : script_(std::move(script))
 
 void FakePrinter::serve(int socket)
 {
-    ++accepted_;
     std::string got;
     auto readSome = [&] {
         char block[4096];

@@ -4,7 +4,6 @@
 // client closes), send the blocks 50 ms apart, then end as told.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,7 +29,6 @@ public:
     ~FakePrinter();
 
     int port() const { return port_; }
-    int connections() const { return accepted_; }
     // What each finished connection sent, in order.
     std::vector<std::string> received() const;
 
@@ -41,7 +39,6 @@ private:
     int listener_ = -1;
     int stop_[2] = {-1, -1}; // readable once the printer is being destroyed
     int port_ = 0;
-    std::atomic<int> accepted_{0};
     mutable std::mutex mutex_;
     std::vector<std::string> received_;
     std::thread thread_;
