@@ -58,9 +58,9 @@ class XlatManagerTest {
     }
 
     @Test
-    void aSecondPathReplacesTheFirst() throws IOException {
+    void aSecondPathReplacesTheFirstAndOnlyOneByteTablesToUnicodeAreListed() throws IOException {
         Files.write(first.resolve("a.xlt"),
-                table(ByteOrder.LITTLE_ENDIAN, 100, 1, 4, ascii("A"), ascii("a"), ascii("Latin"), ascii("test")));
+                table(ByteOrder.LITTLE_ENDIAN, 100, 1, 4, ascii("A"), ascii("a"), ascii("Latin")));
         Files.write(second.resolve("b.xlt"),
                 table(ByteOrder.BIG_ENDIAN, 120, 1, 4, ascii("B"), ascii("b"), ascii("Greek"), ascii("test")));
         // Not font encodings: to another encoding than Unicode, and formats 1 and 3.
@@ -69,7 +69,7 @@ class XlatManagerTest {
         Files.write(second.resolve("sparse.xlt"), table(ByteOrder.LITTLE_ENDIAN, 2, 1, 3, ascii("z")));
 
         xman.setpath(first.toString());
-        assertEquals("[\n[(100)(1)(A)(a)(Latin)(test)]\n]\n", xman.getXStr());
+        assertEquals("[\n[(100)(1)(A)(a)(Latin)()]\n]\n", xman.getXStr());
         xman.setpath(second.toString());
         assertEquals("[\n[(120)(1)(B)(b)(Greek)(test)]\n]\n", xman.getXStr());
         xman.setpath(second + ":" + first);
@@ -80,20 +80,13 @@ class XlatManagerTest {
     }
 
     @Test
-    void parenthesesAndBackslashesAreEscapedAndMissingStringsAreEmpty() throws IOException {
-        Files.write(first.resolve("t.xlt"),
-                table(ByteOrder.LITTLE_ENDIAN, 101, 1, 0, ascii("Roman (Mac)"), ascii("a\\b"), ascii("")));
-        xman.setpath(first.toString());
-        assertEquals("[\n[(101)(1)(Roman \\(Mac\\))(a\\\\b)()()]\n]\n", xman.getXStr());
-    }
-
-    @Test
-    void stringsThatAreNotUtf8ArriveAsLatin1() throws IOException {
+    void stringsAreEscapedAndThoseThatAreNotUtf8ArriveAsLatin1() throws IOException {
         byte[] latin1 = {'C', 'a', 'f', (byte) 0xE9};
-        Files.write(first.resolve("t.xlt"),
-                table(ByteOrder.LITTLE_ENDIAN, 102, 1, 4, latin1, "Caf\u00e9 \u2192 \ud83d\ude00".getBytes(StandardCharsets.UTF_8)));
+        Files.write(first.resolve("t.xlt"), table(ByteOrder.LITTLE_ENDIAN, 101, 1, 0, ascii("Roman (Mac)"),
+                ascii("a\\b"), latin1, "Caf\u00e9 \u2192 \ud83d\ude00".getBytes(StandardCharsets.UTF_8)));
         xman.setpath(first.toString());
-        assertEquals("[\n[(102)(1)(Caf\u00e9)(Caf\u00e9 \u2192 \ud83d\ude00)()()]\n]\n", xman.getXStr());
+        assertEquals("[\n[(101)(1)(Roman \\(Mac\\))(a\\\\b)(Caf\u00e9)(Caf\u00e9 \u2192 \ud83d\ude00)]\n]\n",
+                xman.getXStr());
     }
 
     @Test

@@ -1,4 +1,5 @@
 # korrin tables and korrin xlat over the tables of the build, and --tables.
+# The codec oracle checks every code of the tables themselves.
 . "$CLI_LIB"
 
 expect_out "ShiftJIS ideographic space and hiragana a" "3000
@@ -6,21 +7,14 @@ expect_out "ShiftJIS ideographic space and hiragana a" "3000
 expect_out "codes with 0x, a one-byte code, an unused code" "0041
 005C
 unmapped" "$KORRIN" xlat --from 2 0x41 5c 8000
-expect_out "Big5, Wansung, GBK, 7 bit PRC, CNS in four bytes" "3000
-AC00
-20AC
-3000
-4E00" sh -c "'$KORRIN' xlat --from 3 A140 && '$KORRIN' xlat --from 5 B0A1 && '$KORRIN' xlat --from 10 80 &&
-             '$KORRIN' xlat --from 8 2121 && '$KORRIN' xlat --from 7 8EA1C4A1"
+expect_out "CNS in four bytes" "4E00" "$KORRIN" xlat --from 7 8EA1C4A1
 expect_out "a one-byte table maps the low byte" "20AC
 20AC" "$KORRIN" xlat --from 100 80 180
 
 expect_status "tables" 0 "$KORRIN" tables
 cp "$WORK/stdout" "$WORK/tables"
-national=$(awk -F'\t' '$2 == 1 && $1 >= 2 && $1 <= 10' "$WORK/tables" | wc -l)
-onebyte=$(awk -F'\t' '$2 == 1 && $3 == 4 && ($1 == 1 || $1 >= 100)' "$WORK/tables" | wc -l)
-[ "$national" -eq 9 ] || { echo "FAIL: $national national tables, wanted 9"; failures=$((failures+1)); }
-[ "$onebyte" -eq 14 ] || { echo "FAIL: $onebyte one-byte tables, wanted 14"; failures=$((failures+1)); }
+expect_out "every national table, every one-byte table" "9 14" \
+  awk -F'\t' '$2 == 1 && $1 >= 2 && $1 <= 10 {n++} $2 == 1 && $3 == 4 && ($1 == 1 || $1 >= 100) {o++} END {print n, o}' "$WORK/tables"
 expect_grep "a line: from, to, format, entries, file, strings" \
   "^2	1	3	[0-9]+	.*/shiftjis\.xlt	ShiftJIS \(Microsoft code page 932\)	Windows-31J	Japanese	glibc iconv CP932$" \
   "$WORK/tables"
@@ -28,10 +22,8 @@ expect_grep "a line: from, to, format, entries, file, strings" \
 # --tables: a directory of our own first wins; an empty path finds nothing.
 mkdir "$WORK/mine"
 cp "$KORRIN_BUILD/share/korrin/tables/jisx0201.xlt" "$WORK/mine/"
-tables=$(awk -F'\t' '{print $5}' "$WORK/tables" | sed -n 1p | xargs dirname)
-expect_out "--tables with one directory" "1" sh -c "'$KORRIN' tables --tables '$WORK/mine' | wc -l"
 expect_out "--tables searches in order" "$WORK/mine/jisx0201.xlt" \
-  sh -c "'$KORRIN' tables --tables '$WORK/mine:$tables' | awk -F'\t' '\$1 == 112 {print \$5; exit}'"
+  sh -c "'$KORRIN' tables --tables '$WORK/mine:$KORRIN_BUILD/share/korrin/tables' | awk -F'\t' '\$1 == 112 {print \$5; exit}'"
 expect_status "no tables at all" 1 "$KORRIN" tables --tables "$WORK/nothing-here"
 expect_grep "says where it looked" "no translation tables in $WORK/nothing-here" "$WORK/stderr"
 
@@ -39,5 +31,4 @@ expect_status "no table for the pair" 1 "$KORRIN" xlat --from 2 --to 3 8140
 expect_grep "names both encodings" "no translation table from 2 \(ShiftJIS\) to 3 \(Big5\)" "$WORK/stderr"
 expect_status "a code that is not hexadecimal" 2 "$KORRIN" xlat --from 2 81g0
 expect_status "a code wider than 32 bits" 2 "$KORRIN" xlat --from 2 123456789
-expect_status "--from is required" 2 "$KORRIN" xlat 8140
 finish

@@ -8,12 +8,10 @@
 
 namespace korrin::test {
 
-TempDir::TempDir()
+TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "korrin-test-XXXXXX").string())
 {
-    std::string templ = (std::filesystem::temp_directory_path() / "korrin-test-XXXXXX").string();
-    if (!::mkdtemp(templ.data()))
+    if (!::mkdtemp(path_.data()))
         throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
 }
 
 TempDir::~TempDir()
@@ -27,19 +25,24 @@ std::string TempDir::file(const std::string& name) const { return path_ + "/" + 
 std::string TempDir::write(const std::string& name, const std::string& bytes) const
 {
     std::string p = file(name);
-    std::ofstream out(p, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
+    if (!(std::ofstream(p, std::ios::binary) << bytes))
         throw std::runtime_error("cannot write " + p);
     return p;
 }
 
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
+}
+
+int OpenDescriptors()
+{
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
 }
 
 } // namespace korrin::test

@@ -1,4 +1,5 @@
-// A fresh directory for one test, removed with everything in it afterwards.
+// A fresh directory for one test, removed with everything in it afterwards,
+// and other views of the process's files.
 #pragma once
 
 #include <string>
@@ -24,5 +25,8 @@ private:
 
 // The whole contents of a file.
 std::string readFile(const std::string& path);
+
+// The number of open descriptors of this process.
+int OpenDescriptors();
 
 } // namespace korrin::test

@@ -19,29 +19,11 @@ import sys
 UNMAPPED_BYTE = 0xFFFF
 
 # from-encoding -> (Python codec, code space)
-ORACLE = {
-    1: ("latin-1", "one"),
-    2: ("cp932", "multi"),
-    3: ("cp950", "multi"),
-    4: ("gb2312", "multi"),
-    5: ("cp949", "multi"),
-    6: ("johab", "multi"),
-    8: ("gb2312", "seven"),
-    10: ("gbk", "multi"),
-    100: ("cp1252", "one"),
-    101: ("mac_roman", "one"),
-    102: ("iso8859_2", "one"),
-    103: ("iso8859_5", "one"),
-    104: ("iso8859_7", "one"),
-    105: ("iso8859_9", "one"),
-    106: ("iso8859_15", "one"),
-    107: ("cp1250", "one"),
-    108: ("cp1251", "one"),
-    109: ("cp1253", "one"),
-    110: ("cp1254", "one"),
-    111: ("koi8_r", "one"),
-    112: ("shift_jis", "one"),
-}
+ORACLE = {1: ("latin-1", "one"), 2: ("cp932", "multi"), 3: ("cp950", "multi"), 4: ("gb2312", "multi"),
+          5: ("cp949", "multi"), 6: ("johab", "multi"), 8: ("gb2312", "seven"), 10: ("gbk", "multi")}
+ORACLE.update({frm: (codec, "one") for frm, codec in zip(range(100, 113), (
+    "cp1252", "mac_roman", "iso8859_2", "iso8859_5", "iso8859_7", "iso8859_9", "iso8859_15",
+    "cp1250", "cp1251", "cp1253", "cp1254", "koi8_r", "shift_jis"))})
 
 PUA = "a private-use value"
 
@@ -79,10 +61,8 @@ def known_rule(frm, key, got):
 
 def read_table(path):
     data = open(path, "rb").read()
-    if len(data) < 48 or data[:4] != b"xlt!":
-        return None
     order = {b"\xaa\xdd": ">", b"\xdd\xaa": "<"}.get(data[4:6])
-    if order is None:
+    if len(data) < 48 or data[:4] != b"xlt!" or order is None:
         return None
     frm, to, zero, size, count = struct.unpack_from(order + "5H", data, 6)
     strings = {}
@@ -94,13 +74,12 @@ def read_table(path):
     t = 10 + size
     fmt, = struct.unpack_from(order + "H", data, t)
     if fmt == 4:
-        values = struct.unpack_from(order + "256H", data, t + 4)
-        mapping = dict(enumerate(values))
+        mapping = dict(enumerate(struct.unpack_from(order + "256H", data, t + 4)))
     elif fmt in (2, 3):
         m, = struct.unpack_from(order + "I", data, t + 4)
-        kw = "I" if fmt == 2 else "H"
-        keys = struct.unpack_from(order + str(m) + kw, data, t + 8)
-        values = struct.unpack_from(order + str(m) + "H", data, t + 8 + m * (4 if fmt == 2 else 2))
+        width = 4 if fmt == 2 else 2
+        keys = struct.unpack_from(order + str(m) + ("I" if fmt == 2 else "H"), data, t + 8)
+        values = struct.unpack_from(order + str(m) + "H", data, t + 8 + m * width)
         if list(keys) != sorted(set(keys)):
             raise SystemExit(f"{path}: keys not strictly ascending")
         mapping = dict(zip(keys, values))
@@ -134,17 +113,19 @@ def codes(space):
 
 
 def check(table, codec, space):
+    """(code, table value, Python's value) for every code where they differ."""
     frm, mapping = table["from"], table["map"]
     differences = []
+    space_keys = set()
     for key, raw in codes(space):
+        space_keys.add(key)
         want = decode(codec, raw)
         got = mapping.get(key)
         if table["format"] == 4 and got == UNMAPPED_BYTE:
             got = None
         if got != want:
             differences.append((key, got, want))
-    extra = set(mapping) - {k for k, _ in codes(space)}
-    for key in sorted(extra):
+    for key in sorted(set(mapping) - space_keys):
         differences.append((key, mapping[key], "outside the code space"))
     return differences
 
