@@ -1,7 +1,8 @@
 # The README's two commands, and the steps they are made of.
 #   make demo   build, then run the demonstration against the virtual printer
 #   make test   build plain and sanitized, run every test in both, then run
-#               each fuzz target briefly (FUZZ_SECONDS, default 60)
+#               each fuzz target briefly (60 s for fonts, 30 s for the rest;
+#               FUZZ_SECONDS=N for N each)
 BUILD     ?= build
 SAN_BUILD ?= build-san
 JOBS      ?= $(shell nproc)
