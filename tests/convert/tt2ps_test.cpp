@@ -214,7 +214,7 @@ TEST(TrueType2Type42, GlyphNames)
                                  .table("maxp", maxpTable(260))
                                  .table("loca", locaTable(std::vector<std::uint32_t>(261, 0)))
                                  .table("glyf", "")
-                                 .table("hmtx", hmtxTable(260))
+                                 .table("hmtx", std::string(4 * 260, '\1'))
                                  .table("post", postTable(0x00010000));
     text = convert(many).text;
     EXPECT_TRUE(has(text, "/CharStrings 260 dict dup begin\n/.notdef 0 def\n/.null 1 def\n"));
@@ -250,7 +250,7 @@ SfntBuilder fontWithGlyphs(const std::vector<std::uint32_t>& lengths)
         .table("maxp", maxpTable(n))
         .table("loca", locaTable(offsets, true))
         .table("glyf", glyf)
-        .table("hmtx", hmtxTable(n));
+        .table("hmtx", std::string(4 * n, '\1'));
 }
 
 // Converts; then each string must end with its zero byte after an even
