@@ -8,30 +8,28 @@ using namespace std::string_literals;
 
 namespace korrin::test {
 
-void put16(std::string& out, unsigned v)
-{
-    out += static_cast<char>(v >> 8 & 0xFF);
-    out += static_cast<char>(v & 0xFF);
-}
-
-void put32(std::string& out, std::uint32_t v)
-{
-    put16(out, v >> 16);
-    put16(out, v & 0xFFFF);
-}
-
 void set16(std::string& bytes, std::size_t offset, unsigned v)
 {
-    std::string b;
-    put16(b, v);
-    bytes.replace(offset, 2, b);
+    bytes[offset] = static_cast<char>(v >> 8 & 0xFF);
+    bytes[offset + 1] = static_cast<char>(v & 0xFF);
 }
 
 void set32(std::string& bytes, std::size_t offset, std::uint32_t v)
 {
-    std::string b;
-    put32(b, v);
-    bytes.replace(offset, 4, b);
+    set16(bytes, offset, v >> 16);
+    set16(bytes, offset + 2, v & 0xFFFF);
+}
+
+void put16(std::string& out, unsigned v)
+{
+    out.append(2, '\0');
+    set16(out, out.size() - 2, v);
+}
+
+void put32(std::string& out, std::uint32_t v)
+{
+    out.append(4, '\0');
+    set32(out, out.size() - 4, v);
 }
 
 std::uint32_t tableChecksum(const std::string& bytes)

@@ -1,13 +1,11 @@
-// Builds TrueType (sfnt) files from given tables, for tests that need a font
-// with exactly the tables a case calls for:
+// Builds TrueType (sfnt) files with exactly the tables a test calls for:
 //
 //   std::string bytes = minimalFont().table("post", postTable(0x00030000)).build();
 //
 // build() lays the tables out in ascending tag order behind a correct header
 // and directory, with checksums, padding to 4 bytes and the 'head' checksum
-// adjustment, as a font tool would. Hostile files are made from the built
-// bytes: set16/set32 make the header or a directory entry lie, and cutting or
-// appending bytes breaks the padding.
+// adjustment. Hostile files are the built bytes changed: set16/set32 make the
+// header or a directory entry lie; a cut or an added byte breaks the padding.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +22,7 @@ void put32(std::string& out, std::uint32_t v);
 void set16(std::string& bytes, std::size_t offset, unsigned v);
 void set32(std::string& bytes, std::size_t offset, std::uint32_t v);
 
-// The TrueType table checksum: the sum of the big-endian 32-bit words, the
-// last one padded with zeros.
+// The sum of the big-endian 32-bit words, the last one padded with zeros.
 std::uint32_t tableChecksum(const std::string& bytes);
 
 class SfntBuilder {
@@ -54,22 +51,20 @@ NameRecord macName(unsigned nameID, const std::string& text);
 // A Microsoft (3, 1, 1033) record: each byte of text becomes one big-endian
 // 16-bit unit (Latin-1 to UTF-16).
 NameRecord msName(unsigned nameID, const std::string& text);
-// A 'name' table of format 0, the records sorted as the format requires.
+// A 'name' table of format 0, the records sorted.
 std::string nameTable(std::vector<NameRecord> records);
 
 // 'head': unitsPerEm 2048, the box (0, -200) to (1000, 800) and the given
 // indexToLocFormat (0 short, 1 long offsets).
 std::string headTable(int indexToLocFormat = 0);
 std::string maxpTable(unsigned numGlyphs);
-// 'loca' holding these byte offsets: halved u16 values in the short format,
-// u32 in the long one.
+// 'loca' holding these byte offsets, halved in the short format.
 std::string locaTable(const std::vector<std::uint32_t>& offsets, bool longFormat = false);
 // The 32-byte 'post' header of this format, memory figures 0, nothing after.
 std::string postTable(std::uint32_t format);
-// Format 2.0: one name index per glyph, then the Pascal strings that indices
-// 258 and above name.
+// Format 2.0: a name index per glyph, then the strings of indices 258 on.
 std::string postTable2(const std::vector<unsigned>& indices, const std::vector<std::string>& names);
-// Format 2.5: one signed offset per glyph into the standard names.
+// Format 2.5: a signed offset per glyph into the standard names.
 std::string postTable25(const std::vector<int>& offsets);
 
 // --- 'cmap' -------------------------------------------------------------------
@@ -86,9 +81,8 @@ std::string cmapFormat0(const std::map<unsigned, unsigned>& glyphs);
 // in subHeader 0; each high byte of the larger codes gets a subHeader of its
 // own, with this idDelta, covering its lowest to highest low byte.
 std::string cmapFormat2(const std::map<unsigned, unsigned>& glyphs, int idDelta = 0);
-// One segment of a format 4 subtable: codes start to end map to code + delta,
-// or, when glyphIds is given (one per code), to glyphIds[code - start] +
-// delta through idRangeOffset.
+// A format 4 segment: codes start to end map to code + delta, or, when
+// glyphIds is given, to glyphIds[code - start] + delta through idRangeOffset.
 struct Segment4 {
     unsigned start, end;
     int delta;

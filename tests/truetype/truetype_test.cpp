@@ -1,15 +1,21 @@
-// Loading TrueType files: the structure checks, the glyph locations, the
-// table lookups and the error texts, on fonts built for each case. That every
-// DejaVu and IPA font loads with all its glyphs is checked by the fontTools
-// oracle (names_oracle.py, through korrin info --glyphs).
+// Reading TrueType files: the bounds-checked big-endian reader, then loading
+// with its structure checks, glyph locations, table lookups and error texts,
+// on fonts built for each case. That every DejaVu and IPA font loads with all
+// its glyphs is checked by the fontTools oracle (names_oracle.py, through
+// korrin info --glyphs). Last, the fuzz seeds made by the sfnt builder.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
 #include <sys/stat.h>
 
 #include "support/sfnt_builder.h"
 #include "support/tempdir.h"
 #include "support/thrown.h"
+#include "truetype/mudefs.h"
 #include "truetype/truetype.h"
 
 using namespace korrin;
@@ -17,6 +23,49 @@ using namespace korrin::test;
 using namespace std::string_literals;
 
 namespace {
+
+const unsigned char eight[] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+const BigEndianSpan span(eight, sizeof eight);
+
+TEST(BigEndianSpan, ReadsMostSignificantByteFirstAtAnyOffset)
+{
+    EXPECT_EQ(span.u8(7), 0xF0);
+    EXPECT_EQ(span.s8(7), -16);
+    EXPECT_EQ(span.u16(1), 0x3456);
+    EXPECT_EQ(span.s16(4), std::int16_t(0x9ABC));
+    EXPECT_EQ(span.u32(4), 0x9ABCDEF0u) << "the last four bytes";
+    EXPECT_EQ(span.u32(3), 0x789ABCDEu);
+    EXPECT_EQ(span.sub(2, 4).u16(2), 0x9ABC);
+    EXPECT_EQ(span.from(6).u16(0), 0xDEF0);
+    EXPECT_TRUE(span.from(8).empty());
+    EXPECT_TRUE(span.has(8, 0));
+    EXPECT_EQ(BigEndianSpan(nullptr, 100).size(), 0u) << "an absent table has no bytes";
+}
+
+TEST(BigEndianSpan, ReadsOutsideThrowTheFontError4)
+{
+    constexpr std::size_t top = std::numeric_limits<std::size_t>::max();
+    const std::pair<const char*, std::function<void()>> outside[] = {
+        {"u32 past the end", [] { span.u32(5); }},
+        {"u16 past the end", [] { span.u16(7); }},
+        {"u8 at the end", [] { span.u8(8); }},
+        {"sub past the end", [] { span.sub(4, 5); }},
+        {"from past the end", [] { span.from(9); }},
+        {"a sub-span is bounded by its own end", [] { span.sub(2, 4).u8(4); }},
+        {"an offset near the top of the address space", [] { span.u32(top - 1); }},
+        {"a length near the top", [] { span.at(1, top); }},
+        {"an absent table", [] { BigEndianSpan().u16(0); }},
+    };
+    for (const auto& [what, read] : outside)
+        EXPECT_EQ(thrown<int>(read), 4) << what;
+    EXPECT_FALSE(span.has(top, 2));
+}
+
+TEST(BigEndianSpanDeathTest, RequireTableStopsOnANullTable)
+{
+    EXPECT_EQ(RequireTable(span).size(), 8u);
+    EXPECT_DEATH(RequireTable(BigEndianSpan()), "mudefs.h:[0-9]+: precondition failed: ptr != 0");
+}
 
 using Offsets = std::vector<std::uint32_t>;
 
@@ -177,6 +226,39 @@ TEST(TrueTypeFont, ErrorTextsAndTags)
     for (int code : {-1, 11, 13})
         EXPECT_STREQ(TrueTypeFont::message(code), "invalid error number") << code;
     EXPECT_EQ(ttTag(0x656D616Eu), TrueTypeTag("name"));
+}
+
+// The truetype fuzz target starts from these fonts in fuzz/seeds/truetype/,
+// kept equal to what the builder makes now; KORRIN_WRITE_SEEDS=1 rewrites them.
+TEST(FuzzSeeds, AreTheBuilderFontsAndLoad)
+{
+    const std::pair<const char*, SfntBuilder> seeds[] = {
+        {"minimal.ttf", minimalFont()},
+        {"post1-long-loca.ttf", minimalFont()
+                                    .table("head", headTable(1))
+                                    .table("loca", locaTable({0, 0, 0, 12, 24}, true))
+                                    .table("post", postTable(0x00010000))},
+        {"post2.ttf", minimalFont().table("post", postTable2({0, 258, 3, 259}, {"alpha", "beta"}))},
+        {"post25-microsoft-names.ttf",
+         minimalFont()
+             .version(0x74727565)
+             .table("name", nameTable({msName(0, "\xA9 nobody"), msName(4, "Caf\xE9"), msName(6, "Cafe")}))
+             .table("post", postTable25({0, 1, 1, 1}))},
+        // Complete enough for the Type 42 writer, with each cmap format.
+        {"type42-format4.ttf", type42Font()},
+        {"type42-format2-shiftjis.ttf",
+         type42Font().table("cmap", cmapTable({{3, 2, cmapFormat2({{0x41, 2}, {0x8140, 1}, {0x8142, 3}}, 1)}}))},
+        {"type42-format0-format6.ttf",
+         type42Font().table("cmap", cmapTable({{1, 0, cmapFormat0({{0x41, 2}})}, {3, 1, cmapFormat6(0x41, {2, 3})}}))},
+    };
+    const std::string dir = KORRIN_SOURCE_DIR "/fuzz/seeds/truetype/";
+    for (const auto& [name, font] : seeds) {
+        const std::string bytes = font.build();
+        if (std::getenv("KORRIN_WRITE_SEEDS"))
+            std::ofstream(dir + name, std::ios::binary) << bytes;
+        EXPECT_TRUE(readFile(dir + name) == bytes) << name << " differs from the builder's; KORRIN_WRITE_SEEDS=1 rewrites it";
+        EXPECT_EQ(TrueTypeFont((dir + name).c_str()).glyphCount(), 4) << name;
+    }
 }
 
 } // namespace
