@@ -48,10 +48,8 @@ std::string SfntBuilder::build() const
     const unsigned entrySelector = n ? std::bit_width(n) - 1 : 0, searchRange = n ? 16u << entrySelector : 0;
     std::string font, body;
     put32(font, version_);
-    put16(font, n);
-    put16(font, searchRange);
-    put16(font, entrySelector);
-    put16(font, n * 16 - searchRange);
+    for (unsigned v : {n, searchRange, entrySelector, n * 16 - searchRange})
+        put16(font, v);
 
     std::size_t headAt = std::string::npos;
     for (auto [tag, data] : tables_) {
@@ -89,10 +87,9 @@ std::string nameTable(std::vector<NameRecord> records)
         return std::tie(a.platformID, a.encodingID, a.languageID, a.nameID) <
                std::tie(b.platformID, b.encodingID, b.languageID, b.nameID);
     });
-    std::string table, strings;
-    put16(table, 0);
-    put16(table, static_cast<unsigned>(records.size()));
-    put16(table, static_cast<unsigned>(6 + 12 * records.size()));
+    std::string table(6, '\0'), strings;
+    set16(table, 2, static_cast<unsigned>(records.size()));
+    set16(table, 4, static_cast<unsigned>(6 + 12 * records.size()));
     for (const NameRecord& r : records) {
         for (unsigned v : {r.platformID, r.encodingID, r.languageID, r.nameID, unsigned(r.bytes.size()), unsigned(strings.size())})
             put16(table, v);
@@ -160,9 +157,8 @@ std::string postTable25(const std::vector<int>& offsets)
 
 std::string cmapTable(const std::vector<CmapSubtable>& subtables)
 {
-    std::string t, bodies;
-    put16(t, 0);
-    put16(t, static_cast<unsigned>(subtables.size()));
+    std::string t(4, '\0'), bodies;
+    set16(t, 2, static_cast<unsigned>(subtables.size()));
     for (const CmapSubtable& s : subtables) {
         put16(t, s.platformID);
         put16(t, s.encodingID);

@@ -91,14 +91,10 @@ TEST(NamingTable2, PicksEachNameFromItsRecordOrAFallback)
 
     EXPECT_EQ(dumped(NamingTable2()), "NamingTable2 {\n}\n") << "no fields before the first fill";
     dir.write("fonts/My Font.ttf", minimalFont().build());
-    EXPECT_EQ(dumped(TrueTypeFont(path.c_str()).namingTable()), "NamingTable2 {\n"
-                                                                "\tPostscript name: 'Minimal-Regular'\n"
-                                                                "\tFull name: 'Minimal Regular'\n"
-                                                                "\tUnique ID: 'Minimal:1.0'\n"
-                                                                "\tNotice: 'Copyright nobody'\n"
-                                                                "\tVersion: 'Version 1.0'\n"
-                                                                "\tFamily name: 'Minimal'\n"
-                                                                "}\n");
+    EXPECT_EQ(dumped(TrueTypeFont(path.c_str()).namingTable()),
+              "NamingTable2 {\n\tPostscript name: 'Minimal-Regular'\n\tFull name: 'Minimal Regular'\n"
+              "\tUnique ID: 'Minimal:1.0'\n\tNotice: 'Copyright nobody'\n\tVersion: 'Version 1.0'\n"
+              "\tFamily name: 'Minimal'\n}\n");
 }
 
 TEST(FindName, BinarySearchOverSortedRecords)
