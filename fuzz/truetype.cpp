@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <filesystem>
 #include <string>
 #include <vector>
 #include <sys/mman.h>
@@ -20,6 +20,44 @@
 
 namespace {
 
+// Translation tables for the conversion, in a folder of their own: for ISO
+// 8859-1 and for each national encoding that a Microsoft cmap subtable can
+// name, one table of format 3 (sorted codes, then their values, in host
+// byte order) that keeps the one-byte codes and maps the two-byte codes
+// 8140 to 81FF to U+3000 on.
+std::string writeTables()
+{
+    char folder[] = "/tmp/korrin-fuzz-tables-XXXXXX";
+    if (!::mkdtemp(folder))
+        std::abort();
+    std::vector<std::uint16_t> codes, values;
+    for (unsigned c = 0; c < 0x8200; c = c == 0xFF ? 0x8140 : c + 1) {
+        codes.push_back(static_cast<std::uint16_t>(c));
+        values.push_back(static_cast<std::uint16_t>(c < 256 ? c : 0x3000 + c - 0x8140));
+    }
+    const std::uint32_t m = static_cast<std::uint32_t>(codes.size());
+    std::vector<unsigned char> table(8 + 4 * m);
+    const std::uint16_t format = 3;
+    std::memcpy(table.data(), &format, 2);
+    std::memcpy(table.data() + 4, &m, 4);
+    std::memcpy(table.data() + 8, codes.data(), 2 * m);
+    std::memcpy(table.data() + 8 + 2 * m, values.data(), 2 * m);
+    for (unsigned short encoding = 1; encoding <= 6; ++encoding) {
+        korrin::XTableWriter writer{korrin::filename((std::string(folder) + "/" + std::to_string(encoding) + ".xlt").c_str())};
+        writer.writeHeader(encoding, 1);
+        writer.writeStringTable(nullptr);
+        writer.writeTable(table.data(), static_cast<unsigned>(table.size()));
+        writer.close();
+    }
+    return folder;
+}
+
+struct Tables {
+    std::string folder = writeTables();
+    korrin::XlatManager manager{folder.c_str()};
+    ~Tables() { std::filesystem::remove_all(folder); }
+};
+
 // A stream that counts what is written to it and keeps none of it.
 FILE* openNullSink(std::size_t* written)
 {
@@ -30,80 +68,6 @@ FILE* openNullSink(std::size_t* written)
     };
     return ::fopencookie(written, "w", io);
 }
-
-// Translation tables for the conversion, written once to a folder of their
-// own: ISO 8859-1 for the Encoding, and one small table for each national
-// encoding that a Microsoft cmap subtable can name (one-byte codes and the
-// two-byte codes 8140 to 81FF).
-struct Tables {
-    std::unique_ptr<korrin::XlatManager> manager;
-
-    Tables()
-    {
-        char folder[] = "/tmp/korrin-fuzz-tables-XXXXXX";
-        if (!::mkdtemp(folder))
-            std::abort();
-        std::vector<unsigned char> latin(4 + 512, 0);
-        std::uint16_t* values = reinterpret_cast<std::uint16_t*>(latin.data() + 4);
-        const std::uint16_t format4 = 4; // tables are written in host byte order
-        std::memcpy(latin.data(), &format4, 2);
-        for (unsigned c = 0; c < 256; ++c)
-            values[c] = static_cast<std::uint16_t>(c);
-        write(folder, "latin1.xlt", 1, latin);
-
-        std::vector<std::uint16_t> keys, mapped;
-        for (unsigned c = 0; c < 256; ++c) {
-            keys.push_back(static_cast<std::uint16_t>(c));
-            mapped.push_back(static_cast<std::uint16_t>(c));
-        }
-        for (unsigned c = 0x8140; c <= 0x81FF; ++c) {
-            keys.push_back(static_cast<std::uint16_t>(c));
-            mapped.push_back(static_cast<std::uint16_t>(0x3000 + c - 0x8140));
-        }
-        const std::uint32_t m = static_cast<std::uint32_t>(keys.size());
-        std::vector<unsigned char> national(8 + 4 * m);
-        const std::uint16_t format3 = 3;
-        std::memcpy(national.data(), &format3, 2);
-        std::memcpy(national.data() + 4, &m, 4);
-        std::memcpy(national.data() + 8, keys.data(), 2 * m);
-        std::memcpy(national.data() + 8 + 2 * m, mapped.data(), 2 * m);
-        for (int encoding = 2; encoding <= 6; ++encoding)
-            write(folder, "national" + std::to_string(encoding) + ".xlt", encoding, national);
-        folder_ = folder;
-        manager = std::make_unique<korrin::XlatManager>(folder);
-    }
-    ~Tables()
-    {
-        for (const char* name : {"latin1", "national2", "national3", "national4", "national5", "national6"})
-            ::unlink((folder_ + "/" + name + ".xlt").c_str());
-        ::rmdir(folder_.c_str());
-    }
-
-    static void write(const std::string& folder, const std::string& name, int from, const std::vector<unsigned char>& table)
-    {
-        korrin::XTableWriter writer{korrin::filename((folder + "/" + name).c_str())};
-        writer.writeHeader(static_cast<unsigned short>(from), 1);
-        writer.writeStringTable(nullptr);
-        writer.writeTable(table.data(), static_cast<unsigned>(table.size()));
-        writer.close();
-    }
-
-    std::string folder_;
-};
-
-// The input as a file the loader can map: an in-memory file reached
-// through /proc, rewritten for every input.
-struct InputFile {
-    int fd = ::memfd_create("font", MFD_CLOEXEC);
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-    FILE* sink = std::fopen("/dev/null", "w");
-
-    void write(const std::uint8_t* data, std::size_t size)
-    {
-        if (fd < 0 || !sink || ::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != ssize_t(size))
-            std::abort();
-    }
-};
 
 void walk(const korrin::TrueTypeFont& font, FILE* sink)
 {
@@ -153,11 +117,9 @@ void convert(korrin::TrueTypeFont& font, std::size_t size)
         std::abort();
     std::fflush(sink);
     written = 0;
-    const bool longTables = size & 1;
-    const int encoding = size & 2 ? 2 : 1;
     bool refused = false;
     try {
-        Type42Conversion conversion(font, encoding, tables.manager.get(), longTables, nullptr);
+        Type42Conversion conversion(font, size & 2 ? 2 : 1, &tables.manager, (size & 1) != 0, nullptr);
         std::fflush(sink);
         if (written != 0)
             std::abort();
@@ -180,11 +142,16 @@ void convert(korrin::TrueTypeFont& font, std::size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static InputFile input;
-    input.write(data, size);
+    // The input as a file the loader can map: one in memory, reached by its
+    // /proc name.
+    static const int fd = ::memfd_create("korrin-fuzz-font", MFD_CLOEXEC);
+    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    static FILE* sink = std::fopen("/dev/null", "w");
+    if (fd < 0 || !sink || ::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+        std::abort();
     try {
-        korrin::TrueTypeFont font(input.path.c_str());
-        walk(font, input.sink);
+        korrin::TrueTypeFont font(path.c_str());
+        walk(font, sink);
         convert(font, size);
     } catch (int code) {
         if (std::strcmp(korrin::TrueTypeFont::message(code), "invalid error number") == 0)

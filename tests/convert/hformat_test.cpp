@@ -1,3 +1,5 @@
+// The hexadecimal string writers: both against a writer as a reader of their
+// contract would write it, and at the string size limit.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,8 +12,8 @@
 
 namespace {
 
-// The writer as a reader of its contract would write it: a 64-character line
-// buffer filled one byte at a time.
+// A 64-character line buffer filled one byte at a time; a string closes
+// before a block that would take it past 65534 bytes.
 class NaiveHex {
 public:
     void blockwrite(const unsigned char* p, long n)
@@ -21,10 +23,9 @@ public:
             out += "00\n>\n<\n";
             count_ = 0;
         }
-        static const char* digits = "0123456789ABCDEF";
         for (long i = 0; i < n; ++i) {
-            line_ += digits[p[i] >> 4];
-            line_ += digits[p[i] & 15];
+            line_ += "0123456789ABCDEF"[p[i] >> 4];
+            line_ += "0123456789ABCDEF"[p[i] & 15];
             if (line_.size() == 64) {
                 out += line_ + "\n";
                 line_.clear();
@@ -61,82 +62,55 @@ std::string written(Body body)
     return s;
 }
 
-TEST(HexFormatter2, LinesOf64UpperCaseDigits)
-{
-    std::vector<unsigned char> bytes(40);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<unsigned char>(0xF0 + i);
-    std::string out = written([&](auto& hex) { hex.blockwrite(bytes.data(), 40); });
-    ASSERT_EQ(out.size(), 80u + 1u) << "one line break, after the first full line";
-    EXPECT_EQ(out.substr(0, 6), "F0F1F2");
-    EXPECT_EQ(out[64], '\n');
-    EXPECT_EQ(out.substr(65), "1011121314151617") << "wraps past 0xFF; no break after a partial line";
-}
-
 TEST(HexFormatter2, StringsCloseBeforeABlockThatWouldOverflow)
 {
-    std::vector<unsigned char> block(40000, 0xAB);
-    std::string out = written([&](auto& hex) {
+    std::vector<unsigned char> block(70000, 0xAB);
+    const std::string out = written([&](auto& hex) {
         hex.blockwrite(block.data(), 40000);
-        EXPECT_EQ(hex.stringBytes(), 40000);
         hex.blockwrite(block.data(), 25534); // exactly 65534: stays
         EXPECT_EQ(hex.stringBytes(), 65534);
         hex.blockwrite(block.data(), 1); // one more: new string
         EXPECT_EQ(hex.stringBytes(), 1);
     });
-    size_t close = out.find("00\n>\n<\n");
+    const size_t close = out.find("00\n>\n<\n");
     ASSERT_NE(close, std::string::npos);
     EXPECT_EQ(out.find("00\n>\n<\n", close + 1), std::string::npos);
     EXPECT_EQ(out.substr(out.size() - 2), "AB");
+
+    const std::string oversized = written([&](auto& hex) { hex.blockwrite(block.data(), 70000); });
+    EXPECT_EQ(oversized.substr(0, 7), "00\n>\n<\n") << "a longer block closes even an empty string";
+    EXPECT_EQ(oversized.size(), 7 + 140000 + 140000 / 64);
 }
 
-TEST(HexFormatter2, OversizedBlockClosesEvenAnEmptyString)
+TEST(HexFormatter, BothWritersMatchALineBufferWriterOnRandomBlocks)
 {
-    std::vector<unsigned char> block(70000, 1);
-    std::string out = written([&](auto& hex) { hex.blockwrite(block.data(), 70000); });
-    EXPECT_EQ(out.substr(0, 7), "00\n>\n<\n");
-    EXPECT_EQ(out.size(), 7 + 140000 + 140000 / 64);
-}
-
-TEST(HexFormatter2, MatchesALineBufferWriterOnRandomBlocks)
-{
-    std::mt19937 rng(42);
+    std::mt19937 bytes(1);
     std::vector<unsigned char> data(200000);
     for (auto& b : data)
-        b = static_cast<unsigned char>(rng());
-    NaiveHex naive;
-    std::string out = written([&](auto& hex) {
+        b = static_cast<unsigned char>(bytes());
+    // Mostly short blocks, now and then one longer than a string, and a
+    // flush that ends a line where it stands.
+    auto run = [&](auto& hex) {
+        std::mt19937 rng(42);
         size_t at = 0;
         for (int i = 0; i < 400; ++i) {
-            long n = static_cast<long>(rng() % (i % 50 == 0 ? 70000 : 700));
-            size_t start = at % (data.size() - 70000);
-            hex.blockwrite(data.data() + start, n);
-            naive.blockwrite(data.data() + start, n);
+            const long n = static_cast<long>(rng() % (i % 50 == 0 ? 70000 : 700));
+            hex.blockwrite(data.data() + at % (data.size() - 70000), n);
             at += static_cast<size_t>(n) + 13;
-            if (i % 37 == 0) {
+            if (i % 37 == 0)
                 hex.flush();
-                naive.flush();
-            }
         }
-    });
+    };
+    NaiveHex naive;
+    run(naive);
     naive.flush();
-    EXPECT_EQ(out, naive.out);
-}
-
-TEST(HexFormatter, StreamWriterWritesTheSameText)
-{
-    std::vector<unsigned char> block(66000, 0x5A);
-    std::ostringstream os;
+    std::ostringstream stream;
     {
-        korrin::HexFormatter hex(os);
-        hex.blockwrite(block.data(), 100);
-        hex.blockwrite(block.data(), 66000);
+        korrin::HexFormatter hex(stream);
+        run(hex);
     }
-    std::string viaFile = written([&](auto& hex) {
-        hex.blockwrite(block.data(), 100);
-        hex.blockwrite(block.data(), 66000);
-    });
-    EXPECT_EQ(os.str(), viaFile);
+    EXPECT_EQ(written(run), naive.out);
+    EXPECT_EQ(stream.str(), naive.out);
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 // tables that point outside themselves (the fuzz target tries many more).
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "support/sfnt_builder.h"
 #include "truetype/tt_cmap.h"
 #include "xlat/xman.h"
@@ -25,39 +27,32 @@ GlyphIndexArray arrayOf(const std::vector<CmapSubtable>& subtables, XlatManager*
     return getGlyphIndexArray(span(cmapTable(subtables)), xman);
 }
 
-TEST(CmapFormats, Formats0And6)
+TEST(CmapFormats, LookUpEachFormat)
 {
     const std::string f0 = cmapFormat0({{0x41, 7}, {0xFF, 9}});
-    EXPECT_EQ(getGlyph(span(f0), 0x41), 7);
-    EXPECT_EQ(getGlyph(span(f0), 0xFF), 9);
-    EXPECT_EQ(getGlyph(span(f0), 0x141), 0) << "codes above 255";
+    const std::string f2 = cmapFormat2({{0x41, 5}, {0x8140, 10}, {0x8142, 12}, {0x9F7E, 300}}, 3);
+    const std::string f4 =
+        cmapFormat4({{0x20, 0x22, 100, {}}, {0x30, 0x32, 2, {7, 0, 65535}}, {0xFFFF, 0xFFFF, 5, {}}});
     const std::string f6 = cmapFormat6(0x100, {4, 5, 6});
-    EXPECT_EQ(getGlyph(span(f6), 0x102), 6);
-    EXPECT_EQ(getGlyph(span(f6), 0xFF), 0);
-    EXPECT_EQ(getGlyph(span(f6), 0x103), 0);
-}
-
-TEST(CmapFormats, Format2MapsOneAndTwoByteCodes)
-{
-    const std::string t = cmapFormat2({{0x41, 5}, {0x8140, 10}, {0x8142, 12}, {0x9F7E, 300}}, 3);
-    EXPECT_EQ(getGlyph(span(t), 0x41), 5);
-    EXPECT_EQ(getGlyph(span(t), 0x8142), 12);
-    EXPECT_EQ(getGlyph(span(t), 0x9F7E), 300);
-    EXPECT_EQ(getGlyph(span(t), 0x8141), 0) << "glyph 0 in the array gets no idDelta";
-    EXPECT_EQ(getGlyph(span(t), 0x813F), 0) << "below firstCode";
-    EXPECT_EQ(getGlyph(span(t), 0x8143), 0) << "past firstCode + entryCount";
-    EXPECT_EQ(getGlyph(span(t), 0x4141), 5) << "a high byte whose key is 0 reads its low byte in subHeader 0";
-}
-
-TEST(CmapFormats, Format4DeltasRangeOffsetsAndGaps)
-{
-    const std::string t = cmapFormat4({{0x20, 0x22, 100, {}}, {0x30, 0x32, 2, {7, 0, 65535}}, {0xFFFF, 0xFFFF, 5, {}}});
-    EXPECT_EQ(getGlyph(span(t), 0x22), 0x22 + 100);
-    EXPECT_EQ(getGlyph(span(t), 0x30), 9) << "glyphIdArray value plus idDelta";
-    EXPECT_EQ(getGlyph(span(t), 0x31), 0) << "0 in glyphIdArray stays 0";
-    EXPECT_EQ(getGlyph(span(t), 0x32), 1) << "modulo 65536";
-    EXPECT_EQ(getGlyph(span(t), 0x25), 0) << "between two segments";
-    EXPECT_EQ(getGlyph(span(t), 0xFFFF), 4) << "the final segment maps by its delta";
+    const struct {
+        const std::string& subtable;
+        unsigned code, glyph;
+        const char* what;
+    } cases[] = {
+        {f0, 0x41, 7, ""}, {f0, 0xFF, 9, "the last code"}, {f0, 0x141, 0, "codes above 255"},
+        {f2, 0x41, 5, "a one-byte code"}, {f2, 0x8142, 12, ""}, {f2, 0x9F7E, 300, ""},
+        {f2, 0x8141, 0, "glyph 0 in the array gets no idDelta"}, {f2, 0x813F, 0, "below firstCode"},
+        {f2, 0x8143, 0, "past firstCode + entryCount"},
+        {f2, 0x4141, 5, "a high byte whose key is 0 reads its low byte in subHeader 0"},
+        {f4, 0x22, 0x22 + 100, "by idDelta"}, {f4, 0x30, 9, "glyphIdArray value plus idDelta"},
+        {f4, 0x31, 0, "0 in glyphIdArray stays 0"}, {f4, 0x32, 1, "modulo 65536"},
+        {f4, 0x25, 0, "between two segments"}, {f4, 0xFFFF, 4, "the final segment maps by its delta"},
+        {f6, 0x102, 6, "the last code"}, {f6, 0xFF, 0, "below firstCode"},
+        {f6, 0x103, 0, "past firstCode + entryCount"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(getGlyph(span(c.subtable), static_cast<unsigned short>(c.code)), c.glyph)
+            << "format " << int(c.subtable[1]) << std::hex << ", code " << c.code << ": " << c.what;
 }
 
 TEST(CmapFormats, DamagedSubtablesGiveGlyph0)
@@ -80,12 +75,10 @@ TEST(GEbinsearch, FirstValueNotBelowTheKey)
     std::string values;
     for (unsigned v : {10u, 20u, 20u, 30u})
         put16(values, v);
-    EXPECT_EQ(GEbinsearch(span(values), 4, 5), 0);
-    EXPECT_EQ(GEbinsearch(span(values), 4, 20), 1);
-    EXPECT_EQ(GEbinsearch(span(values), 4, 21), 3);
-    EXPECT_EQ(GEbinsearch(span(values), 4, 31), 0xFFFF);
-    EXPECT_EQ(GEbinsearch(span(values), 0, 5), 0xFFFF);
-    EXPECT_EQ(GEbinsearch(span(values), 5, 5), 0xFFFF) << "more values than the span holds";
+    for (auto [n, key, found] : {std::array{4, 5, 0}, {4, 20, 1}, {4, 21, 3}, {4, 31, 0xFFFF}, {0, 5, 0xFFFF},
+                                 {5, 5, 0xFFFF}}) // the last: more values than the span holds
+        EXPECT_EQ(GEbinsearch(span(values), static_cast<unsigned short>(n), static_cast<unsigned short>(key)), found)
+            << n << " values, key " << key;
 }
 
 TEST(GlyphIndexArray, UnrollAgreesWithTheLookupOfEachCode)
