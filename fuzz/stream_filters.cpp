@@ -1,6 +1,5 @@
-// The download filters on arbitrary bytes. BinaryToAscii must end (or fail
-// with code 1) on any input; Ascii85Encoder's text must decode back to its
-// input, keep its line layout, and peek what it then reads.
+// BinaryToAscii must end or fail with code 1 on any bytes; Ascii85Encoder's
+// text must decode back to them, keep its lines, and peek what it then reads.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -52,8 +51,7 @@ bool decodeAscii85(const std::string& text, std::string& out)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // PFB: a truncated binary segment yields FF digits for every missing
-    // byte, so the reading is capped well above any real output.
+    // A truncated binary segment gives FF for each missing byte: cap the reads.
     MemoryReader pfb(data, static_cast<unsigned>(size));
     BinaryToAscii b(&pfb);
     try {
@@ -64,13 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
 
-    // ASCII85: lines of at most 64 characters before the end marker ~>,
-    // which may follow a full line's last character.
+    // Lines of at most 64 characters; the end marker ~> may follow a full one.
     MemoryReader bytes(data, static_cast<unsigned>(size));
     Ascii85Encoder e(&bytes);
     std::string text, back;
     for (int column = 0;;) {
-        // Now and then a peek first: it must show what read() gives.
         int peeked = text.size() % 7 == 3 ? e.peek() : -2;
         int c = e.read();
         if (peeked != -2 && peeked != c)
