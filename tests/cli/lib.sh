@@ -34,6 +34,5 @@ expect_grep() {
 }
 
 finish() {
-  [ "$failures" -eq 0 ] && echo "ok" && exit 0
-  echo "$failures failure(s)"; exit 1
+  [ "$failures" -eq 0 ] && echo "ok" && exit 0 || { echo "$failures failure(s)"; exit 1; }
 }
