@@ -98,48 +98,64 @@ TEST(XTableWriter, WritesTheLayoutInHostOrderWithPaddedStringsOverAnyOldFile)
     EXPECT_EQ(korrin::test::readFile(dir.file("t.xlt")), tableFile(isCPUBigEndian(), 2, 1, {{0xFFFF, 1, "hello"}}, t));
 }
 
-TEST(XlatByteOrder, BigAndLittleEndianFilesTranslateIdentically)
+// Every format in either byte order; formats 2 and 3 also with 0 to 9 keys, so
+// that the search meets even and odd ranges, both ends and the codes beyond.
+TEST(Xlat, EveryFormatInEitherByteOrder)
 {
-    TempDir dir;
-    const Table tables[] = {
+    std::vector<Table> tables = {
         direct(0, 256, [](unsigned c) { return (c * 5 + 1) & 0xFF; }),
         direct(1, 65536, [](unsigned c) { return (c * 40503u + 17) & 0xFFFF; }),
-        sparse(2, {0x21, 0x8140, 0xA4A1, 0x8EA1A4A1, 0xFFFFFFFE}),
-        sparse(3, {0x20, 0x41, 0x8140, 0x82A0, 0xFFFF}),
         direct(4, 256, [](unsigned c) { return c * 257; }),
+        sparse(2, {0x21, 0x8140, 0x8EA1A4A1, 0xFFFFFFFE}),
+        sparse(3, {0x20, 0x8140, 0xFFFF}),
     };
-    for (const Table& t : tables) {
-        dir.write("le" + std::to_string(t.format), tableFile(false, 10 + t.format, 1, names, t));
-        dir.write("be" + std::to_string(t.format), tableFile(true, 10 + t.format, 100, names, t));
+    for (unsigned m = 0; m <= 9; ++m) {
+        std::vector<std::uint32_t> keys;
+        for (unsigned i = 0; i < m; ++i)
+            keys.push_back(4 + 3 * i);
+        tables.push_back(sparse(3, keys));
+        for (auto& k : keys)
+            k += 0x8EA10000;
+        tables.push_back(sparse(2, keys));
     }
-    XlatManager m(dir.path().c_str());
-    ASSERT_EQ(m.countTables(), 10);
-    for (const Table& t : tables) {
-        SCOPED_TRACE("format " + std::to_string(t.format));
-        const XlatDescRecord* le = m.findTable(10 + t.format, 1);
-        const XlatDescRecord* be = m.findTable(10 + t.format, 100);
+    TempDir dir;
+    for (unsigned i = 0; i < tables.size(); ++i) {
+        dir.write("le" + std::to_string(i), tableFile(false, i, 1, names, tables[i]));
+        dir.write("be" + std::to_string(i), tableFile(true, i, 100, names, tables[i]));
+    }
+    XlatManager man(dir.path().c_str());
+    ASSERT_EQ(man.countTables(), int(2 * tables.size()));
+    for (unsigned i = 0; i < tables.size(); ++i) {
+        const Table& t = tables[i];
+        const bool searched = t.format == 2 || t.format == 3;
+        SCOPED_TRACE("format " + std::to_string(t.format) + ", " + std::to_string(t.keys.size()) + " keys");
+        const XlatDescRecord* le = man.findTable(i, 1);
+        const XlatDescRecord* be = man.findTable(i, 100);
         ASSERT_TRUE(le && be);
         EXPECT_TRUE(be->bigEndian && !le->bigEndian);
         EXPECT_EQ(be->format, t.format);
-        EXPECT_EQ(le->entries, t.format == 1 ? 65536u : t.keys.empty() ? 256u : t.keys.size());
+        EXPECT_EQ(le->entries, searched ? t.keys.size() : t.format == 1 ? 65536u : 256u);
         EXPECT_EQ(be->entries, le->entries);
         for (const XlatDescRecord* d : {le, be}) {
             EXPECT_EQ(XlatManager::GetDefaultString(d, 1), "first");
             EXPECT_EQ(XlatManager::GetDefaultString(d, 2), "");
             EXPECT_EQ(XlatManager::GetDefaultString(d, 3), "a\2b") << "a byte 0 becomes 2";
         }
-        XlatTablePtr a(m.loadTable(le)), b(m.loadTable(be));
+        XlatTablePtr a(man.loadTable(le)), b(man.loadTable(be));
         ASSERT_TRUE(a && b);
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.get()) % 8, 0u);
-        // The direct formats index by the code's low bits: 0x141 is 0x41.
-        for (unsigned c : {0u, 0x21u, 0xFFu, 0x141u, 0x82A0u, 0xFFFFu, 0x10041u, 0xFFFFFFFFu}) {
-            EXPECT_EQ(xlat(a.get(), c), xlat(b.get(), c)) << std::hex << c;
-            if (t.keys.empty()) {
-                EXPECT_EQ(xlat(b.get(), c), t.values[c % t.values.size()]) << std::hex << c;
-            }
+        std::vector<std::uint32_t> probes = {0, 0xFF, 0x141, 0xFFFF, 0x10004, 0x10041, 0xFFFFFFFF};
+        for (std::uint32_t k : t.keys)
+            probes.insert(probes.end(), {k - 1, k, k + 1});
+        for (std::uint32_t c : probes) {
+            // The direct formats index by the code's low bits: 0x141 is 0x41.
+            unsigned want = searched ? 0xFFFFFFFF : t.values[c % t.values.size()];
+            for (unsigned k = 0; k < t.keys.size(); ++k)
+                if (t.keys[k] == c)
+                    want = t.values[k];
+            EXPECT_EQ(xlat(a.get(), c), want) << std::hex << c;
+            EXPECT_EQ(xlat(b.get(), c), want) << std::hex << c;
         }
-        for (std::uint32_t k = 0; k < t.keys.size(); ++k)
-            EXPECT_EQ(xlat(b.get(), t.keys[k]), t.values[k]) << std::hex << t.keys[k];
     }
 }
 
@@ -179,16 +195,21 @@ TEST(XlatScan, SkipsEveryFileThatIsNotATable)
     EXPECT_EQ(m.loadTable(5, 1), nullptr);
 }
 
-TEST(XlatScan, APairInTwoDirectoriesIsTakenFromTheFirst)
+TEST(XlatScan, DirectoriesInOrderAndTablesChangedSinceTheScan)
 {
-    TempDir a, b;
-    a.write("t", tableFile(false, 2, 1, names, direct(4, 256, [](unsigned) { return 0xAAAAu; })));
-    b.write("t", tableFile(true, 2, 1, names, direct(4, 256, [](unsigned) { return 0xBBBBu; })));
-    b.write("u", tableFile(true, 3, 1, names, direct(4, 256, [](unsigned) { return 0xCCCCu; })));
+    TempDir broken, a, b;
+    // An entry that cannot be examined ends its directory only.
+    ASSERT_EQ(::symlink(broken.file("nowhere").c_str(), broken.file("dangling").c_str()), 0);
+    auto filled = [](unsigned from, unsigned v) {
+        return tableFile(true, from, 1, names, Table{4, {}, std::vector<unsigned>(256, v)});
+    };
+    const std::string name = a.write("t", filled(2, 0xAAAA));
+    b.write("t", filled(2, 0xBBBB));
+    b.write("u", filled(3, 0xCCCC));
 
-    XlatManager m((a.path() + ":" + b.path()).c_str());
+    XlatManager m((broken.path() + ":" + a.file("missing") + "::" + a.path() + ":" + b.path()).c_str());
     EXPECT_EQ(m.countTables(), 3);
-    EXPECT_EQ(xlat(load(m, 2, 1).get(), 0x41), 0xAAAAu);
+    EXPECT_EQ(xlat(load(m, 2, 1).get(), 0x41), 0xAAAAu) << "the first directory wins";
     m.setPath((b.path() + ":" + a.path()).c_str());
     EXPECT_EQ(m.countTables(), 3);
     EXPECT_EQ(xlat(load(m, 2, 1).get(), 0x41), 0xBBBBu);
@@ -197,49 +218,13 @@ TEST(XlatScan, APairInTwoDirectoriesIsTakenFromTheFirst)
     EXPECT_EQ(xlat(load(m, 3, 1).get(), 0x41), 0xCCCCu);
     EXPECT_EQ(xlat(load(m, 2, 1).get(), 0x41), 0xAAAAu) << "added directories come after";
     EXPECT_EQ(m.loadTable(5, 1), nullptr);
-    m.setPath(nullptr);
-    EXPECT_EQ(m.countTables(), 0);
-}
 
-TEST(XlatScan, AnEntryThatCannotBeExaminedEndsItsDirectoryATableChangedSinceDoesNotLoad)
-{
-    TempDir broken, good;
-    ASSERT_EQ(::symlink(broken.file("nowhere").c_str(), broken.file("dangling").c_str()), 0);
-    const std::string name = good.write("t", tableFile(false, 2, 1, names, sparse(3, {1, 2, 3, 4, 5, 6})));
-    XlatManager m((broken.path() + ":" + good.file("missing") + "::" + good.path()).c_str());
-    ASSERT_EQ(m.countTables(), 1);
     ASSERT_EQ(::truncate(name.c_str(), 50), 0);
     EXPECT_EQ(m.loadTable(2, 1), nullptr) << "a table that no longer fits its file";
     ASSERT_EQ(::unlink(name.c_str()), 0);
     EXPECT_THROW(m.loadTable(2, 1), file::fileerror);
-}
-
-TEST(Xlat, SearchedFormatsFindEveryKeyAndNothingElse)
-{
-    TempDir dir;
-    // Every count from 0 to 9: even and odd ranges, both ends and beyond.
-    for (unsigned m = 0; m <= 9; ++m) {
-        std::vector<std::uint32_t> keys;
-        for (unsigned i = 0; i < m; ++i)
-            keys.push_back(4 + 3 * i);
-        dir.write("f3-" + std::to_string(m), tableFile(false, 300 + m, 1, names, sparse(3, keys)));
-        for (auto& k : keys)
-            k = 0x8EA10000 + k;
-        dir.write("f2-" + std::to_string(m), tableFile(false, 200 + m, 1, names, sparse(2, keys)));
-    }
-    XlatManager man(dir.path().c_str());
-    for (unsigned m = 0; m <= 9; ++m)
-        for (unsigned format : {2u, 3u}) {
-            auto t = load(man, 100 * format + m, 1);
-            ASSERT_TRUE(t);
-            const std::uint32_t base = format == 2 ? 0x8EA10000 : 0;
-            for (unsigned c = 0; c < 4 + 3 * m + 4; ++c) {
-                const bool key = c >= 4 && (c - 4) % 3 == 0 && (c - 4) / 3 < m;
-                const unsigned want = key ? ((base + c) * 7 + 3) & 0xFFFF : 0xFFFFFFFF;
-                EXPECT_EQ(xlat(t.get(), base + c), want) << "format " << format << " m " << m << " code " << c;
-            }
-        }
-    EXPECT_EQ(xlat3(load(man, 303, 1).get(), 0x10004), 0xFFFFFFFFu) << "a code wider than the keys is no key";
+    m.setPath(nullptr);
+    EXPECT_EQ(m.countTables(), 0);
 }
 
 TEST(XlatDeathTest, MisuseStopsTheProcessNamingTheCondition)
