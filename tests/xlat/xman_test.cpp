@@ -22,7 +22,7 @@ struct Table {
 };
 
 struct Str {
-    unsigned qualifier, number;
+    unsigned short qualifier, number;
     std::string text;
 };
 
@@ -42,7 +42,7 @@ std::string tableFile(bool big, unsigned from, unsigned to, const std::vector<St
         put(v, 2);
     unsigned offset = 0;
     for (const Str& s : strings) {
-        for (unsigned v : {s.qualifier, s.number, unsigned(s.text.size()), offset})
+        for (unsigned v : {unsigned(s.qualifier), unsigned(s.number), unsigned(s.text.size()), offset})
             put(v, 2);
         offset += s.text.size();
     }
@@ -85,17 +85,19 @@ TEST(XTableWriter, WritesTheLayoutInHostOrderWithPaddedStringsOverAnyOldFile)
     TempDir dir;
     const Table t = sparse(3, {0x41, 0x8140});
     const std::string table = tableFile(isCPUBigEndian(), 0, 0, {}, t).substr(18);
-    list<IDRecord> records(true);
-    records.append(IDRecord{0xFFFF, 1, lstring("hello")});
-
-    XTableWriter w(filename(dir.write("t.xlt", std::string(4096, 'x')).c_str()));
-    w.writeHeader(2, 1);
-    w.writeStringTable(&records);
-    w.writeTable(reinterpret_cast<const unsigned char*>(table.data()), table.size());
-    w.close();
-
-    // Five bytes of text and three of padding, and nothing of the old file.
-    EXPECT_EQ(korrin::test::readFile(dir.file("t.xlt")), tableFile(isCPUBigEndian(), 2, 1, {{0xFFFF, 1, "hello"}}, t));
+    // Five bytes of text take three of padding, eight none.
+    for (const std::vector<Str>& strings :
+         {std::vector<Str>{{0xFFFF, 1, "hello"}}, {{0xFFFF, 1, "hello"}, {2, 2, "abc"}}}) {
+        list<IDRecord> records(true);
+        for (const Str& s : strings)
+            records.append(IDRecord{s.qualifier, s.number, lstring(s.text.c_str())});
+        XTableWriter w(filename(dir.write("t.xlt", std::string(4096, 'x')).c_str()));
+        w.writeHeader(2, 1);
+        w.writeStringTable(&records);
+        w.writeTable(reinterpret_cast<const unsigned char*>(table.data()), table.size());
+        w.close();
+        EXPECT_EQ(korrin::test::readFile(dir.file("t.xlt")), tableFile(isCPUBigEndian(), 2, 1, strings, t));
+    }
 }
 
 // Every format in either byte order; formats 2 and 3 also with 0 to 9 keys, so
@@ -175,7 +177,7 @@ TEST(XlatScan, SkipsEveryFileThatIsNotATable)
     patched("bad-magic", {{3, '?'}});
     patched("nonzero-at-10", {{10, 1}});
     patched("block-past-end", {{12, 0xF0}, {13, 0xFF}});        // the string block, and so the table
-    patched("text-past-data", {{18 + 4, 100}});                  // a string's text past the string data
+    patched("text-past-data", {{18 + 4, 30}});                   // a string's text past the string data
     patched("records-past-block", {{14, 40}});                   // more records than the block holds
     patched("count-past-end", {{tableAt + 4, 3}});               // a format 3 count past the file
     patched("count-overflows", {{tableAt + 4, 0xFF}, {tableAt + 5, 0xFF}, {tableAt + 6, 0xFF}, {tableAt + 7, 0xFF}});
