@@ -56,6 +56,7 @@ TEST(List, CursorAndOwnership)
     EXPECT_FALSE(l.toFirst()) << "empty list";
     l.append("a").append("b").append("c");
     EXPECT_EQ(l.current(), "a") << "the first node becomes the cursor";
+    EXPECT_FALSE(l.toFirst()) << "already there";
     EXPECT_EQ(l.skipForward(5), 2u) << "stops at the last node";
     EXPECT_EQ(l.current(), "c");
     EXPECT_TRUE(l.toFirst());

@@ -47,6 +47,7 @@ TEST(Filename, DecompositionSettersAndSpecialNames)
 
     TempDir dir;
     setenv("TMP", dir.path().c_str(), 1);
+    EXPECT_EQ(filename(filename::tempDir).path(), dir.path().c_str());
     filename fresh(filename::tempName);
     EXPECT_EQ(fresh.path(), (dir.path() + "/").c_str());
     EXPECT_FALSE(fresh.exists());
@@ -103,6 +104,7 @@ TEST(File, ReadAndWritePositionsAreIndependentAndShared)
     EXPECT_EQ(b.readpos(), 4) << "handles that share a representation share positions";
     b.setwritepos(8);
     EXPECT_EQ(b.blockwrite("AB", 2), 2);
+    EXPECT_EQ(a.writepos(), 10);
     EXPECT_EQ(a.blockread(buf, 8), 6) << "the read continues where it stood, after the write";
     EXPECT_EQ(std::string(buf, 6), "4567AB");
     EXPECT_TRUE(a.eof());
@@ -150,6 +152,8 @@ TEST(LineReader, LineEndsLongLinesAndZeroBytesAcrossBufferRefills)
     EXPECT_EQ(lr.lines(), 5u);
     EXPECT_EQ(lr.consumed(), text.size());
     EXPECT_EQ(korrin::reader(lr).nextchar(), 'a') << "a copied reader opens the file anew";
+    lr.close();
+    EXPECT_EQ(lr.lines() + lr.consumed(), 0u);
 }
 
 } // namespace

@@ -107,6 +107,7 @@ TEST(String, StripFitExpandCrc)
     string padded("  ab  ");
     EXPECT_EQ(string(padded.strip(0, ' ')), "ab  ");
     EXPECT_EQ(string(padded.strip(1, ' ')), "  ab");
+    EXPECT_EQ(string(padded.strip(2, ' ')), "ab");
     EXPECT_EQ(string("ab").fit(5), "ab   ");
     EXPECT_EQ(string("abcdef").fit(3), "abcdef");
     EXPECT_EQ(string("a\tb").expand(0, 8), "a       b");

@@ -227,6 +227,7 @@ TEST(XlatScan, DirectoriesInOrderAndTablesChangedSinceTheScan)
     EXPECT_THROW(m.loadTable(2, 1), file::fileerror);
     m.setPath(nullptr);
     EXPECT_EQ(m.countTables(), 0);
+    EXPECT_EQ(XlatManager::GetDefaultString(nullptr, 1), "");
 }
 
 TEST(XlatDeathTest, MisuseStopsTheProcessNamingTheCondition)
