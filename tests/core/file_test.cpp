@@ -18,11 +18,7 @@ using korrin::test::TempDir;
 
 namespace {
 
-template <class F>
-std::string errorOf(F f)
-{
-    return korrin::test::thrownText<file::fileerror>(f);
-}
+const auto errorOf = [](auto f) { return korrin::test::thrownText<file::fileerror>(f); };
 
 TEST(Filename, DecompositionSettersAndSpecialNames)
 {
