@@ -24,6 +24,7 @@ TEST(String, ConstructionAndRangeChecks)
     EXPECT_EQ(string(255L, 16, true) + string(255L, 16, false), "FFff");
     EXPECT_EQ(string(0L, 8, false), "0");
     EXPECT_EQ(string(LONG_MIN, 10, false), std::to_string(LONG_MIN).c_str());
+    EXPECT_EQ(string(LONG_MAX, 2, false).length(), 63u) << "the longest text of digits";
     EXPECT_STREQ(korrin::test::thrown<string::conversion>([] { string(1L, 7, false); }).message, "Unsupported radix");
     EXPECT_THROW(string(-1L, 16, false), string::conversion);
 
@@ -56,6 +57,7 @@ TEST(String, EditingOperations)
 {
     const string s("abcdef");
     EXPECT_EQ(string(s).insert(3, "XY"), "abcXYdef");
+    EXPECT_EQ(string(s).remove(1, 2), "adef");
     EXPECT_EQ(string(s).remove(4), "abcd");
     EXPECT_EQ(string(s).replace(1, 2, "123", 1, 1), "a2def");
     EXPECT_EQ(string(s).replace(1, 2, ""), "adef") << "an empty range removes";
@@ -83,7 +85,7 @@ TEST(String, ComparisonAndSearching)
     EXPECT_EQ(s.rfind('o', 12), 8u) << "the last index before pos";
     EXPECT_EQ(s.find_first_of("wt"), 4u);
     EXPECT_EQ(s.find_first_not_of("one "), 4u);
-    EXPECT_EQ(s.find_last_of("n"), 9u);
+    EXPECT_EQ(s.find_last_of("n", 8), 1u);
     EXPECT_EQ(s.find_last_not_of("ow"), 12u);
 }
 
@@ -95,7 +97,7 @@ TEST(String, CaseInsensitiveSearchIsProcessWide)
     EXPECT_TRUE(s.contains("HELLO"));
     EXPECT_FALSE(s.contains("")) << "an empty text never matches without case";
     EXPECT_EQ(s.rfind("O"), 7u);
-    EXPECT_EQ(s.find('W'), 6u);
+    EXPECT_EQ(s.find('w'), 6u);
     EXPECT_NE(s.compare(string("hello world")), 0) << "compare stays exact";
     string::caseSensitive(true);
     EXPECT_EQ(s.find("world"), string::npos);
@@ -147,7 +149,7 @@ TEST(Regexp, FindsFirstMatchAndRejectsBadPatterns)
     ASSERT_TRUE(re.find("abc 123 45", start, length));
     EXPECT_EQ(start, 4u);
     EXPECT_EQ(length, 3u);
-    EXPECT_FALSE(re.find("", start, length));
+    EXPECT_FALSE(Regexp("x*").find("", start, length)) << "never a match in an empty text";
     EXPECT_TRUE(Regexp(re).find("7", start, length));
     EXPECT_FALSE(Regexp().find("x", start, length));
     EXPECT_EQ(korrin::test::thrownText<Regexp::regexperror>([] { Regexp("a(b"); }),
@@ -181,6 +183,9 @@ TEST(Scanner, TokensSkipAndSearch)
     EXPECT_TRUE(u.skipto(kw));
     EXPECT_EQ(u.position(), 12u);
     EXPECT_EQ(u.search(99), string::npos);
+    u.reset();
+    u.assign("begin");
+    EXPECT_EQ(u.token(tok), -1) << "no patterns after a reset";
 }
 
 } // namespace
