@@ -62,12 +62,13 @@ class XlatManagerTest {
         xman.setpath(null);
         assertEquals("[\n]\n", xman.getXStr());
 
-        // Bytes that are not UTF-8 arrive as Latin-1; UTF-8 beyond the BMP as its surrogates.
+        // Bytes that are not UTF-8 (E9 at the end, an overlong E0 80 AF) arrive as Latin-1; UTF-8 beyond
+        // the BMP as its surrogates.
         String utf8 = new String("Caf\u00e9 \u2192 \ud83d\ude00".getBytes(UTF_8), ISO_8859_1);
         Files.write(first.resolve("a.xlt"),
-                table(ByteOrder.LITTLE_ENDIAN, 101, 1, 0, "Roman (Mac)", "a\\b", "Caf\u00e9", utf8));
+                table(ByteOrder.LITTLE_ENDIAN, 101, 1, 0, "Roman (Mac)", "a\\b", "Caf\u00e0\u0080\u00af\u00e9", utf8));
         xman.setpath(first.toString());
-        assertEquals("[\n[(101)(1)(Roman \\(Mac\\))(a\\\\b)(Caf\u00e9)(Caf\u00e9 \u2192 \ud83d\ude00)]\n]\n",
+        assertEquals("[\n[(101)(1)(Roman \\(Mac\\))(a\\\\b)(Caf\u00e0\u0080\u00af\u00e9)(Caf\u00e9 \u2192 \ud83d\ude00)]\n]\n",
                 xman.getXStr());
     }
 }

@@ -221,8 +221,10 @@ TEST(XlatScan, DirectoriesInOrderAndTablesChangedSinceTheScan)
     EXPECT_EQ(xlat(load(m, 2, 1).get(), 0x41), 0xAAAAu) << "added directories come after";
     EXPECT_EQ(m.loadTable(5, 1), nullptr);
 
-    ASSERT_EQ(::truncate(name.c_str(), 50), 0);
-    EXPECT_EQ(m.loadTable(2, 1), nullptr) << "a table that no longer fits its file";
+    // Rewritten since the scan with a count past the file: refused before any allocation of that size.
+    std::string changed = tableFile(true, 2, 1, names, sparse(2, {}));
+    a.write("t", changed.replace(changed.size() - 4, 4, "\xFF\xFF\xFF\xFF"));
+    EXPECT_EQ(m.loadTable(2, 1), nullptr);
     ASSERT_EQ(::unlink(name.c_str()), 0);
     EXPECT_THROW(m.loadTable(2, 1), file::fileerror);
     m.setPath(nullptr);
