@@ -68,7 +68,7 @@ class XlatManagerTest {
         Files.write(first.resolve("a.xlt"),
                 table(ByteOrder.LITTLE_ENDIAN, 101, 1, 0, "Roman (Mac)", "a\\b", "Caf\u00e0\u0080\u00af\u00e9", utf8));
         xman.setpath(first.toString());
-        assertEquals("[\n[(101)(1)(Roman \\(Mac\\))(a\\\\b)(Caf\u00e0\u0080\u00af\u00e9)(Caf\u00e9 \u2192 \ud83d\ude00)]\n]\n",
-                xman.getXStr());
+        assertEquals("[\n[(101)(1)(Roman \\(Mac\\))(a\\\\b)(Caf\u00e0\u0080\u00af\u00e9)"
+                + "(Caf\u00e9 \u2192 \ud83d\ude00)]\n]\n", xman.getXStr());
     }
 }
