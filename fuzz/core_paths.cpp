@@ -1,5 +1,5 @@
 // Search paths and file names from arbitrary bytes: splitting, decomposition
-// and recomposition must hold for any text.
+// and recomposition.
 #include <cstdint>
 #include <cstdlib>
 
@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (p.length() > text.length())
             std::abort();
     filename name(text);
-    // Decomposing a name and putting it back together gives the name again,
-    // except that a final dot (an empty extension) is dropped.
+    // A name put back together is the name, but for a final dot (an empty extension).
     bool finalDot = !text.empty() && text[text.length() - 1] == '.';
     if (!finalDot && name.full() != text)
         std::abort();

@@ -1,6 +1,5 @@
-// Translation-table files from arbitrary bytes: reading the descriptor and
-// then the table must never read outside the file, and a table that loads
-// must answer lookups for any code.
+// Translation-table files from arbitrary bytes: the descriptor, the table and
+// lookups of any code must stay inside what was read.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace korrin;
-    // The input as a file: one in memory, reached by its /proc name.
+    // The input as a file in memory, reached by its /proc name.
     static const int fd = ::memfd_create("korrin-fuzz-xlat", 0);
     static const std::string path = "/proc/self/fd/" + std::to_string(fd);
     if (fd < 0 || ::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))

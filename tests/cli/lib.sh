@@ -3,15 +3,13 @@ set -u
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 failures=0
+fail() { echo "FAIL: $1"; failures=$((failures+1)); }
 
 # expect_out "what" EXPECTED cmd...: stdout of cmd must equal EXPECTED
 expect_out() {
   what=$1 expected=$2; shift 2
-  actual=$("$@" 2>"$WORK/stderr") || { echo "FAIL: $what: exit $? ($(cat "$WORK/stderr"))"; failures=$((failures+1)); return; }
-  if [ "$actual" != "$expected" ]; then
-    printf 'FAIL: %s\n--- expected\n%s\n--- actual\n%s\n' "$what" "$expected" "$actual"
-    failures=$((failures+1))
-  fi
+  actual=$("$@" 2>"$WORK/stderr") || { fail "$what: exit $? ($(cat "$WORK/stderr"))"; return; }
+  [ "$actual" = "$expected" ] || fail "$(printf '%s\n--- expected\n%s\n--- actual\n%s' "$what" "$expected" "$actual")"
 }
 
 # expect_status "what" STATUS cmd...: cmd must exit with STATUS
@@ -19,21 +17,16 @@ expect_status() {
   what=$1 want=$2; shift 2
   "$@" >"$WORK/stdout" 2>"$WORK/stderr"
   got=$?
-  if [ "$got" != "$want" ]; then
-    echo "FAIL: $what: exit $got, wanted $want"; cat "$WORK/stderr"
-    failures=$((failures+1))
-  fi
+  [ "$got" = "$want" ] || fail "$what: exit $got, wanted $want
+$(cat "$WORK/stderr")"
 }
 
 # expect_grep "what" PATTERN FILE: FILE must contain a line matching PATTERN
 expect_grep() {
-  if ! grep -q -E -- "$2" "$3"; then
-    echo "FAIL: $1: no line matching '$2' in:"; cat "$3"
-    failures=$((failures+1))
-  fi
+  grep -q -E -- "$2" "$3" || fail "$1: no line matching '$2' in:
+$(cat "$3")"
 }
 
 finish() {
-  [ "$failures" -eq 0 ] && echo "ok" && exit 0
-  echo "$failures failure(s)"; exit 1
+  [ "$failures" -eq 0 ] && echo "ok" && exit 0 || { echo "$failures failure(s)"; exit 1; }
 }

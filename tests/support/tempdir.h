@@ -1,5 +1,4 @@
-// A fresh directory for one test, removed with everything in it afterwards,
-// and other views of the process's files.
+// A fresh directory for one test, removed with everything in it afterwards.
 #pragma once
 
 #include <string>
@@ -14,8 +13,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + name
-    std::string file(const std::string& name) const;
+    std::string file(const std::string& name) const; // path() + "/" + name
     // Writes bytes to path()/name and returns the full path.
     std::string write(const std::string& name, const std::string& bytes) const;
 
@@ -23,9 +21,7 @@ private:
     std::string path_;
 };
 
-// The whole contents of a file.
 std::string readFile(const std::string& path);
-
 // The number of open descriptors of this process.
 int OpenDescriptors();
 

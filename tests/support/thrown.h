@@ -1,5 +1,5 @@
-// The exception of type E that a piece of code throws, for tests that check
-// codes and messages; a test failure (and E{}) when it throws none.
+// The exception of type E that f throws, for checks of codes and messages; a
+// test failure (and E{}) when it throws none.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ E thrown(F f)
     return E{};
 }
 
-// "code: message" of the E that f throws, to check both in one line.
+// "code: message" of the E that f throws.
 template <class E, class F>
 std::string thrownText(F f)
 {
