@@ -1,8 +1,7 @@
 // Reading TrueType files: the bounds-checked big-endian reader, then loading
-// with its structure checks, glyph locations, table lookups and error texts,
-// on fonts built for each case. That every DejaVu and IPA font loads with all
-// its glyphs is checked by the fontTools oracle (names_oracle.py, through
-// korrin info --glyphs). Last, the fuzz seeds made by the sfnt builder.
+// built fonts with their structure checks, glyph locations and error texts;
+// last, the fuzz seeds made by the sfnt builder. names_oracle.py loads every
+// DejaVu and IPA font with all its glyphs.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -33,7 +32,6 @@ TEST(BigEndianSpan, ReadsMostSignificantByteFirstAtAnyOffset)
     EXPECT_EQ(span.s8(7), -16);
     EXPECT_EQ(span.u16(1), 0x3456);
     EXPECT_EQ(span.s16(4), std::int16_t(0x9ABC));
-    EXPECT_EQ(span.u32(4), 0x9ABCDEF0u) << "the last four bytes";
     EXPECT_EQ(span.u32(3), 0x789ABCDEu);
     EXPECT_EQ(span.sub(2, 4).u16(2), 0x9ABC);
     EXPECT_EQ(span.from(6).u16(0), 0xDEF0);
@@ -79,89 +77,16 @@ TEST(TrueTypeFont, LoadsAWellFormedFont)
     EXPECT_STREQ(font.fileName(), path.c_str());
     EXPECT_EQ(font.fileSize(), std::filesystem::file_size(path));
     EXPECT_EQ(font.tableCount(), 6);
-    ASSERT_EQ(font.glyphCount(), 4);
-    EXPECT_EQ(Offsets(font.glyphOffsets(), font.glyphOffsets() + 5), (Offsets{0, 0, 0, 12, 24}));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(font.GetTable(tagGlyf)), font.GetTableSize(tagGlyf)),
               builder.get("glyf"));
     const TableDirectoryEntry* entry = font.GetDirEntry(tagName);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->checkSum, tableChecksum(builder.get("name")));
     EXPECT_EQ(entry->length, builder.get("name").size());
-    EXPECT_EQ(font.GetTableData(tagMaxp).u16(4), 4);
-
     // An absent table: no bytes, and reading a field of it throws 4.
     EXPECT_EQ(font.GetTable(tagCmap), nullptr);
     EXPECT_EQ(font.GetTableSize(tagCmap), 0u);
-    EXPECT_EQ(font.GetDirEntry(tagCmap), nullptr);
     EXPECT_EQ(thrown<int>([&] { font.GetTableData(tagCmap).u16(0); }), 4);
-}
-
-TEST(TrueTypeFont, RefusesHostileFiles)
-{
-    const std::string good = minimalFont().build();
-    // Damage to the built bytes: the header's table count lies at 4; 'glyf'
-    // has the first directory entry, its offset at 20 and its length at 24.
-    auto with = [&](std::size_t at, std::uint32_t v, bool wide) {
-        std::string f = good;
-        wide ? set32(f, at, v) : set16(f, at, v);
-        return f;
-    };
-    auto withName = [](const std::string& name) { return minimalFont().table("name", name).build(); };
-    std::string unpadded = minimalFont().table("post", postTable(0x00030000) + "x").build(); // 'post' comes last
-    unpadded.resize(unpadded.size() - 3);
-    const std::string names = nameTable({macName(4, "Full"), macName(6, "PS")});
-    std::string nameOutside = names, tooManyNames = names;
-    nameOutside[5] = 0x40; // the strings' offset, past the end
-    tooManyNames[3] = 9;
-
-    const struct {
-        const char* what;
-        std::string bytes;
-        int error; // 0: loads
-    } cases[] = {
-        {"well formed", good, 0},
-        {"version 'true'", minimalFont().version(0x74727565).build(), 0},
-        {"empty file", "", 12},
-        {"11 bytes", good.substr(0, 11), 12},
-        {"OTTO", minimalFont().version(0x4F54544F).build(), 12},
-        {"12 bytes, no tables", SfntBuilder().build(), 7},
-        {"one byte after the tables", good + "x", 5},
-        {"last table without its padding", unpadded, 5},
-        {"count too high", with(4, 7, false), 5},
-        {"negative count", with(4, 0xFFFF, false), 5},
-        {"count beyond the file", with(4, 0x7FFF, false), 5},
-        {"lengths add up to more", with(24, 28, true), 5},
-        {"table past the end", with(20, static_cast<std::uint32_t>(good.size() - 20), true), 5},
-        {"offset + length wraps", with(20, 0xFFFFFFF0u, true), 5},
-        // Pointing at the wrong bytes inside the file is not detectable: the
-        // 'glyf' bytes may be anything.
-        {"table at other bytes of the file", with(20, 0, true), 0},
-        {"no name", minimalFont().remove("name").build(), 7},
-        {"no maxp", minimalFont().remove("maxp").build(), 7},
-        {"no head", minimalFont().remove("head").build(), 7},
-        {"no loca", minimalFont().remove("loca").build(), 7},
-        {"loca offsets beyond an absent glyf", minimalFont().remove("glyf").remove("post").build(), 4},
-        {"empty glyphs need no glyf", minimalFont().remove("glyf").table("loca", locaTable({0, 0, 0, 0, 0})).build(), 0},
-        {"maxp cut short", minimalFont().table("maxp", maxpTable(4).substr(0, 5)).build(), 4},
-        {"head cut short", minimalFont().table("head", headTable().substr(0, 51)).build(), 4},
-        {"loca without room for one entry", minimalFont().table("loca", "\0"s).build(), 4},
-        {"last glyph ends past glyf", minimalFont().table("loca", locaTable({0, 0, 0, 12, 26})).build(), 4},
-        {"no name records", withName(nameTable({})), 0},
-        {"name string outside the table", withName(nameOutside), 4},
-        {"more name records than the table holds", withName(tooManyNames), 4},
-        {"last name string cut short", withName(names.substr(0, names.size() - 1)), 4},
-        {"name table cut inside its header", withName(names.substr(0, 5)), 4},
-    };
-    TempDir dir;
-    for (const auto& c : cases) {
-        const std::string path = dir.write("font.ttf", c.bytes);
-        try {
-            TrueTypeFont font(path.c_str());
-            EXPECT_EQ(c.error, 0) << c.what << ": loaded";
-        } catch (int code) {
-            EXPECT_EQ(code, c.error) << c.what;
-        }
-    }
 }
 
 TEST(TrueTypeFont, GlyphLocations)
@@ -171,6 +96,7 @@ TEST(TrueTypeFont, GlyphLocations)
         TrueTypeFont loaded(dir.write("f.ttf", font.build()).c_str());
         return Offsets(loaded.glyphOffsets(), loaded.glyphOffsets() + loaded.glyphCount() + 1);
     };
+    EXPECT_EQ(offsets(minimalFont()), (Offsets{0, 0, 0, 12, 24}));
     const SfntBuilder longLoca = minimalFont()
                                      .table("head", headTable(1))
                                      .table("glyf", std::string(0x20000, '\0'))
@@ -182,6 +108,64 @@ TEST(TrueTypeFont, GlyphLocations)
     EXPECT_EQ(offsets(minimalFont().table("loca", locaTable({0, 0, 12}) + "\x01")), (Offsets{0, 0, 12}))
         << "a stray odd byte is no entry";
     EXPECT_EQ(offsets(minimalFont().table("maxp", maxpTable(2))), (Offsets{0, 0, 0}));
+}
+
+TEST(TrueTypeFont, RefusesHostileFiles)
+{
+    const std::string good = minimalFont().build();
+    // The header's table count lies at 4; 'glyf' has the first directory
+    // entry, its offset at 20 and its length at 24.
+    auto with = [&](std::size_t at, std::uint32_t v, bool wide) {
+        std::string f = good;
+        wide ? set32(f, at, v) : set16(f, at, v);
+        return f;
+    };
+    auto withName = [](const std::string& name) { return minimalFont().table("name", name).build(); };
+    std::string unpadded = minimalFont().table("post", postTable(0x00030000) + "x").build(); // 'post' comes last
+    unpadded.resize(unpadded.size() - 3);
+    std::string names = nameTable({macName(4, "Full"), macName(6, "PS")}), tooManyNames = names;
+    tooManyNames[3] = 9;
+
+    const struct {
+        const char* what;
+        std::string bytes;
+        int error; // 0: loads
+    } cases[] = {
+        {"version 'true'", minimalFont().version(0x74727565).build(), 0},
+        {"11 bytes", good.substr(0, 11), 12},
+        {"OTTO", minimalFont().version(0x4F54544F).build(), 12},
+        {"12 bytes, no tables", SfntBuilder().build(), 7},
+        {"one byte after the tables", good + "x", 5},
+        {"last table without its padding", unpadded, 5},
+        {"count too high", with(4, 7, false), 5},
+        {"count beyond the file", with(4, 0x7FFF, false), 5},
+        {"lengths add up to more", with(24, 28, true), 5},
+        {"table past the end", with(20, static_cast<std::uint32_t>(good.size() - 20), true), 5},
+        {"offset + length wraps", with(20, 0xFFFFFFF0u, true), 5},
+        {"table at other bytes of the file, which may be anything", with(20, 0, true), 0},
+        {"no name", minimalFont().remove("name").build(), 7},
+        {"no maxp", minimalFont().remove("maxp").build(), 7},
+        {"no head", minimalFont().remove("head").build(), 7},
+        {"no loca", minimalFont().remove("loca").build(), 7},
+        {"loca offsets beyond an absent glyf", minimalFont().remove("glyf").remove("post").build(), 4},
+        {"empty glyphs need no glyf", minimalFont().remove("glyf").table("loca", locaTable({0, 0, 0, 0, 0})).build(), 0},
+        {"maxp cut short", minimalFont().table("maxp", maxpTable(4).substr(0, 5)).build(), 4},
+        {"head cut short", minimalFont().table("head", headTable().substr(0, 51)).build(), 4},
+        {"loca without room for one entry", minimalFont().table("loca", "\0"s).build(), 4},
+        {"last glyph ends past glyf", minimalFont().table("loca", locaTable({0, 0, 0, 12, 26})).build(), 4},
+        {"more name records than the table holds", withName(tooManyNames), 4},
+        {"last name string cut short", withName(names.substr(0, names.size() - 1)), 4},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string path = dir.write("font.ttf", c.bytes);
+        try {
+            TrueTypeFont font(path.c_str());
+            EXPECT_EQ(c.error, 0) << c.what << ": loaded";
+        } catch (int code) {
+            EXPECT_EQ(code, c.error) << c.what;
+        }
+    }
 }
 
 TEST(TrueTypeFont, RefusesPathsItCannotRead)
@@ -203,24 +187,18 @@ TEST(TrueTypeFont, AssignAndResetMoveBetweenLoadedAndUnloaded)
     const std::string bad = dir.write("bad.ttf", minimalFont().table("head", headTable(2)).build());
     TrueTypeFont font(good.c_str());
     EXPECT_EQ(thrown<int>([&] { font.Assign(bad.c_str()); }), 10) << "an unknown loca format";
-    EXPECT_FALSE(font.IsLoaded());
-    EXPECT_EQ(font.fileName(), nullptr);
-    EXPECT_EQ(font.GetTable(tagName), nullptr);
-    font.Reset();
+    EXPECT_TRUE(!font.IsLoaded() && !font.fileName() && !font.GetTable(tagName));
     font.Reset();
     font.Assign(good.c_str());
-    EXPECT_TRUE(font.IsLoaded());
     EXPECT_EQ(font.glyphCount(), 4);
     font.Reset();
-    EXPECT_FALSE(font.IsLoaded());
-    EXPECT_EQ(font.glyphCount(), 0);
+    EXPECT_TRUE(!font.IsLoaded() && font.glyphCount() == 0);
     EXPECT_STREQ(font.namingTable().postScriptName(), "Minimal-Regular") << "names outlive the mapping";
 }
 
 TEST(TrueTypeFont, ErrorTextsAndTags)
 {
-    // The CLI tests check the texts of 1, 5 and 12, the Ghostscript judge 7.
-    EXPECT_STREQ(TrueTypeFont::message(0), "");
+    // The CLI tests check the texts of 1, 5 and 12.
     EXPECT_STREQ(TrueTypeFont::message(4), "incorrect TrueType file");
     EXPECT_STREQ(TrueTypeFont::message(10), "invalid value of Index To Location Format");
     for (int code : {-1, 11, 13})
@@ -228,8 +206,7 @@ TEST(TrueTypeFont, ErrorTextsAndTags)
     EXPECT_EQ(ttTag(0x656D616Eu), TrueTypeTag("name"));
 }
 
-// The truetype fuzz target starts from these fonts in fuzz/seeds/truetype/,
-// kept equal to what the builder makes now; KORRIN_WRITE_SEEDS=1 rewrites them.
+// The fuzz target's seeds in fuzz/seeds/truetype/; KORRIN_WRITE_SEEDS=1 rewrites them.
 TEST(FuzzSeeds, AreTheBuilderFontsAndLoad)
 {
     const std::pair<const char*, SfntBuilder> seeds[] = {
