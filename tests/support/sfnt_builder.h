@@ -15,7 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "truetype/mudefs.h"
+
 namespace korrin::test {
+
+inline BigEndianSpan spanOf(const std::string& bytes)
+{
+    return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+}
 
 // Big-endian appenders, and writers over the value at offset.
 void put16(std::string& out, unsigned v);
