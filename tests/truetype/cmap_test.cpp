@@ -26,17 +26,18 @@ GlyphIndexArray arrayOf(const std::vector<CmapSubtable>& subtables, XlatManager*
 
 TEST(CmapFormats, LookUpEachFormat)
 {
-    const std::string f0 = cmapFormat0({{0x41, 7}, {0xFF, 9}});
+    // Formats 0 and 6 with bytes after them, as of a following subtable.
+    const std::string f0 = cmapFormat0({{0x41, 7}, {0xFF, 9}}) + "\7\7";
     const std::string f2 = cmapFormat2({{0x41, 5}, {0x8140, 10}, {0x8142, 12}, {0x9F7E, 300}}, 3);
     const std::string f4 =
         cmapFormat4({{0x20, 0x22, 100, {}}, {0x30, 0x32, 2, {7, 0, 65535}}, {0xFFFF, 0xFFFF, 5, {}}});
-    const std::string f6 = cmapFormat6(0x100, {4, 5, 6});
+    const std::string f6 = cmapFormat6(0x100, {4, 5, 6}) + "\1\7";
     const struct {
         const std::string& subtable;
         unsigned code, glyph;
         const char* what;
     } cases[] = {
-        {f0, 0x41, 7, ""}, {f0, 0xFF, 9, "the last code"}, {f0, 0x141, 0, "codes above 255"},
+        {f0, 0x41, 7, ""}, {f0, 0xFF, 9, "the last code"}, {f0, 0x100, 0, "codes above 255"},
         {f2, 0x41, 5, "a one-byte code"}, {f2, 0x8142, 12, ""}, {f2, 0x9F7E, 300, ""},
         {f2, 0x8141, 0, "glyph 0 in the array gets no idDelta"}, {f2, 0x813F, 0, "below firstCode"},
         {f2, 0x8143, 0, "past firstCode + entryCount"},

@@ -160,7 +160,8 @@ TEST(TrueTypeFont, RefusesHostileFiles)
         {"maxp cut short", minimalFont().table("maxp", maxpTable(4).substr(0, 5)).build(), 4},
         {"head cut short", minimalFont().table("head", headTable().substr(0, 51)).build(), 4},
         {"loca without room for one entry", minimalFont().table("loca", "\0"s).build(), 4},
-        {"last glyph ends past glyf", minimalFont().table("loca", locaTable({0, 0, 0, 12, 26})).build(), 4},
+        {"last glyph ends a byte past glyf",
+         minimalFont().table("head", headTable(1)).table("loca", locaTable({0, 0, 0, 12, 25}, true)).build(), 4},
         {"more name records than the table holds", withName(tooManyNames), 4},
         {"last name string cut short", withName(names.substr(0, names.size() - 1)), 4},
     };
@@ -330,7 +331,7 @@ TEST(GlyphTable, NamesOfEachPostFormat)
 TEST(GlyphTable, RefusesUnknownFormatsAndBrokenTables)
 {
     std::vector<int> pastTheLast(200, 0);
-    pastTheLast.back() = 127;
+    pastTheLast.back() = 258 - 199; // index 258
     const std::string cut = postTable2({258}, {"abcdef"});
     const struct {
         const char* what;
