@@ -1,8 +1,6 @@
-// TrueType files from arbitrary bytes: loading must succeed or throw a font
-// error, never read outside the file; a loaded font's names, glyph names and
-// glyph locations must all be readable and consistent; and the whole Type 42
-// conversion must either refuse the font before writing a byte or write it
-// without failing.
+// TrueType files from arbitrary bytes: a font loads or throws a font error; a
+// loaded one has readable, consistent names and glyph locations; the Type 42
+// conversion refuses before its first byte or writes the whole font.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,11 +18,8 @@
 
 namespace {
 
-// Translation tables for the conversion, in a folder of their own: for ISO
-// 8859-1 and for each national encoding that a Microsoft cmap subtable can
-// name, one table of format 3 (sorted codes, then their values, in host
-// byte order) that keeps the one-byte codes and maps the two-byte codes
-// 8140 to 81FF to U+3000 on.
+// For encodings 1 to 6, one translation table of format 3 (sorted codes, then
+// their values, host byte order): one-byte codes kept, 8140 to 81FF to U+3000 on.
 std::string writeTables()
 {
     char folder[] = "/tmp/korrin-fuzz-tables-XXXXXX";
@@ -104,9 +99,8 @@ void walk(const korrin::TrueTypeFont& font, FILE* sink)
     }
 }
 
-// The conversion refuses before its first byte or writes the whole font.
-// The input's size picks long tables and the Encoding's encoding, so that
-// every input meets both settings as its length varies.
+// The input's size picks long tables and the encoding, so that every input
+// meets both settings as its length varies.
 void convert(korrin::TrueTypeFont& font, std::size_t size)
 {
     using namespace korrin;
@@ -142,8 +136,7 @@ void convert(korrin::TrueTypeFont& font, std::size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // The input as a file the loader can map: one in memory, reached by its
-    // /proc name.
+    // The input as a file in memory that the loader maps through /proc.
     static const int fd = ::memfd_create("korrin-fuzz-font", MFD_CLOEXEC);
     static const std::string path = "/proc/self/fd/" + std::to_string(fd);
     static FILE* sink = std::fopen("/dev/null", "w");

@@ -1,17 +1,13 @@
 #!/usr/bin/python3
 """Ghostscript judges the Type 42 fonts that `korrin convert` writes.
 
-For each font: the converted font and the original TrueType file (loaded by
-Ghostscript itself with .loadfont) draw the same page, and the two rasters
-must be identical. The page shows byte codes 32 to 255 through the converted
-font's Encoding; for a font without glyph names it shows glyphs by index
-instead, chosen around every place where an sfnts string ends inside 'glyf'.
-
-The sfnts strings must each end with their zero byte after an even number
-of data bytes (an interpreter reads a string's data as an even number of
-bytes), at most 65534 unless long tables are allowed, and never inside a
-glyph; concatenated, they must carry the source's nine tables byte for byte.
-(The unit tests check the whole file that they form for a small font.)
+For each font, the converted font and the original TrueType file (loaded by
+Ghostscript's .loadfont) must draw identical pages: byte codes 32 to 255
+through the converted Encoding, or, for a font without glyph names, glyphs by
+index around every place where an sfnts string ends inside 'glyf'. The sfnts
+strings must each end with their zero byte after an even number of data
+bytes, at most 65534 unless long tables are allowed, never inside a glyph,
+and together carry the source's nine tables byte for byte.
 
 usage: gs_judge.py KORRIN [KEEP-FOLDER]
 """
@@ -26,13 +22,12 @@ NINE = [b"cvt ", b"fpgm", b"glyf", b"head", b"hhea", b"hmtx", b"loca", b"maxp", 
 MAX_STRING = 65534
 
 FONTS = [
-    # (path, by glyph names?, extra korrin options)
+    # (path, by glyph names?, korrin options)
     ("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", True, []),
     ("/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf", True, []),
     ("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", True, []),
     ("/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf", True, []),
-    # No glyph names ('post' format 3.0), long 'loca' offsets and glyphs of
-    # odd length: the strings must end early to stay even.
+    # 'post' format 3.0, long 'loca' offsets, odd glyphs: strings end early to stay even.
     ("/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf", False, ["--long-tables"]),
 ]
 
@@ -48,8 +43,7 @@ F 20 scalefont setfont
 showpage
 """
 
-# Replaces a font's Encoding and CharStrings so that codes 32 and up draw the
-# glyph indices of array G: the same glyphs whichever program named them.
+# A copy of a font whose codes 32 and up draw the glyph indices of array G.
 BY_INDEX = """
 /byIndex {
   /G exch def
@@ -88,7 +82,6 @@ def render(work, name, program):
 
 
 def tables_of(data):
-    """{tag: bytes} of a TrueType file."""
     entries = (struct.unpack(">4sIII", data[12 + 16 * i:28 + 16 * i]) for i in range(struct.unpack(">H", data[4:6])[0]))
     return {tag: data[offset:offset + length] for tag, _, offset, length in entries}
 
@@ -100,8 +93,8 @@ def sfnts_strings(text):
 
 
 def glyf_breaks(rebuilt, strings):
-    """The glyph indices at which a string ends inside 'glyf', and how many of
-    those breaks came early (the next glyph would still have fitted)."""
+    """Glyphs at which a string ends inside 'glyf', and how many of those ends
+    came early (the next glyph would have fitted)."""
     tables = tables_of(rebuilt)
     loca = tables[b"loca"]
     offsets = (struct.unpack(">%dI" % (len(loca) // 4), loca) if tables[b"head"][50:52] == b"\0\1"
@@ -137,16 +130,13 @@ def judge(korrin, work, font, by_names, options):
             fail(f"{font}: sfnts string {n} holds {len(s) - 1} data bytes and ends with {s[-1:]!r}")
     rebuilt = b"".join(s[:-1] for s in strings)
     ours, theirs = tables_of(rebuilt), tables_of(source)
-    if sorted(ours) != sorted(NINE):
-        fail(f"{font}: the sfnts data holds {sorted(ours)}")
-    for tag in NINE:
-        if ours[tag] != theirs[tag]:
-            fail(f"{font}: table {tag.decode()} differs from the source")
+    if sorted(ours) != NINE or any(ours[tag] != theirs[tag] for tag in NINE):
+        fail(f"{font}: the sfnts data holds {sorted(ours)}, not the source's nine tables")
     breaks, early = glyf_breaks(rebuilt, strings)
     if len(theirs[b"glyf"]) > MAX_STRING and not breaks:
         fail(f"{font}: 'glyf' of {len(theirs[b'glyf'])} bytes is not split")
 
-    # Ghostscript defines the font it loads under the font's PostScript name.
+    # .loadfont defines the font under its PostScript name.
     info = subprocess.run([korrin, "info", font], capture_output=True, text=True, check=True).stdout
     own_name = re.search(r"^PostScript name: (\S+)$", info, re.M).group(1)
     load_ttf = f"{ps_string(font)} (r) file .loadfont\n"

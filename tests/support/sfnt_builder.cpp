@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <tuple>
 
 using namespace std::string_literals;
@@ -40,33 +41,35 @@ std::uint32_t tableChecksum(const std::string& bytes)
     return sum;
 }
 
+std::string written(const std::function<void(std::FILE*)>& write)
+{
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&data, &size);
+    write(out);
+    std::fclose(out);
+    std::string text(data, size);
+    std::free(data);
+    return text;
+}
+
 std::string SfntBuilder::build() const
 {
-    // The header, with searchRange and its companions as the TrueType format
-    // derives them from the table count.
+    // searchRange and its companions as the table count gives them.
     const unsigned n = static_cast<unsigned>(tables_.size());
     const unsigned entrySelector = n ? std::bit_width(n) - 1 : 0, searchRange = n ? 16u << entrySelector : 0;
     std::string font, body;
     put32(font, version_);
     for (unsigned v : {n, searchRange, entrySelector, n * 16 - searchRange})
         put16(font, v);
-
-    std::size_t headAt = std::string::npos;
-    for (auto [tag, data] : tables_) {
-        if (tag == "head") {
-            set32(data, 8, 0); // checkSumAdjustment counts as 0 while summing
-            headAt = 12 + 16 * n + body.size();
-        }
+    for (const auto& [tag, data] : tables_) {
         font += tag;
         put32(font, tableChecksum(data));
         put32(font, static_cast<std::uint32_t>(12 + 16 * n + body.size()));
         put32(font, static_cast<std::uint32_t>(data.size()));
         body += data + std::string((4 - data.size() % 4) % 4, '\0');
     }
-    font += body;
-    if (headAt != std::string::npos)
-        set32(font, headAt + 8, 0xB1B0AFBAu - tableChecksum(font));
-    return font;
+    return font + body;
 }
 
 // --- table makers -------------------------------------------------------------
@@ -101,13 +104,12 @@ std::string nameTable(std::vector<NameRecord> records)
 std::string headTable(int indexToLocFormat)
 {
     std::string t(54, '\0');
-    set32(t, 0, 0x00010000);  // version
-    set32(t, 4, 0x00010000);  // fontRevision
-    set32(t, 12, 0x5F0F3CF5); // magicNumber
-    set16(t, 18, 2048);       // unitsPerEm
+    set32(t, 0, 0x00010000);     // version
+    set32(t, 4, 0x00010000);     // fontRevision
+    set16(t, 18, 2048);          // unitsPerEm
     set16(t, 38, 0x10000 - 200); // yMin (xMin is 0)
-    set16(t, 40, 1000);       // xMax
-    set16(t, 42, 800);        // yMax
+    set16(t, 40, 1000);          // xMax
+    set16(t, 42, 800);           // yMax
     set16(t, 50, static_cast<unsigned>(indexToLocFormat));
     return t;
 }
@@ -179,9 +181,7 @@ std::string cmapFormat0(const std::map<unsigned, unsigned>& glyphs)
 
 std::string cmapFormat2(const std::map<unsigned, unsigned>& glyphs, int idDelta)
 {
-    // subHeader 0 covers the one-byte codes; each high byte of the larger
-    // codes gets one of its own, which its subHeaderKey names as 8 times its
-    // number.
+    // Each subHeaderKey is 8 times its subHeader's number.
     std::map<unsigned, std::map<unsigned, unsigned>> byHigh{{0, {}}};
     for (const auto& [code, glyph] : glyphs)
         byHigh[code >> 8][code & 0xFF] = glyph;
@@ -241,8 +241,6 @@ std::string cmapFormat6(unsigned firstCode, const std::vector<unsigned>& glyphs)
 
 SfntBuilder minimalFont()
 {
-    // Four glyphs: .notdef and an empty space, then two small placeholder
-    // outlines (their bytes are not interpreted by anything that loads them).
     return SfntBuilder()
         .table("head", headTable(0))
         .table("maxp", maxpTable(4))

@@ -3,14 +3,11 @@
 
     names_oracle.py KORRIN FONT...
 
-For each font: the PostScript name, full name, unique ID and notice that
-`korrin info --json` prints must be the strings that fontTools finds in the
-same name records (the Microsoft (3, 1, 1033) record first for the
-PostScript name, the Macintosh (1, 0, 0) record first for the others; a
-Microsoft string is taken as the low byte of each UTF-16 unit, and every
-string ends at its first byte 0 and is read as Latin-1). The glyph names of
-`korrin info --glyphs` must be those of fontTools' 'post' table. Prints one
-line per font and exits with 1 when any font differs.
+The names of `korrin info --json` must be fontTools' strings of the same
+records (Microsoft (3, 1, 1033) first for the PostScript name, Macintosh
+(1, 0, 0) first for the others; low bytes of Microsoft units; up to the first
+byte 0, as Latin-1), and `korrin info --glyphs` must give fontTools' glyph
+names. Exits with 1 when any font differs.
 """
 import json
 import subprocess
@@ -46,11 +43,10 @@ def expected_names(font):
 
 def expected_glyph_names(font):
     post = font["post"]
-    # fontTools renames duplicates ("a#1") and keeps the originals in mapping.
+    # fontTools renames duplicates ("a#1"), keeping the originals in mapping.
     names = [post.mapping.get(n, n) for n in font.getGlyphOrder()]
     own = set(getattr(post, "extraNames", []))
-    # The last standard Macintosh name is "dmacron" in korrin's table, where
-    # fontTools uses the later name "dcroat".
+    # korrin names standard glyph 257 "dmacron", fontTools "dcroat".
     return [("dmacron" if n == "dcroat" and n not in own else n) for n in names]
 
 
@@ -68,21 +64,14 @@ def main():
         for key in want:
             if got.get(key) != want[key]:
                 problems.append(f"{key}: korrin {got.get(key)!r}, fontTools {want[key]!r}")
-        lines = korrin("--glyphs", path).splitlines()
-        got_glyphs = [line.split(" ", 1)[1] for line in lines]
+        got_glyphs = [line.split(" ", 1)[1] for line in korrin("--glyphs", path).splitlines()]
         want_glyphs = expected_glyph_names(font)
         if got_glyphs != want_glyphs:
             diff = next((i for i, (a, b) in enumerate(zip(got_glyphs, want_glyphs)) if a != b), None)
-            problems.append(f"glyph names: {len(got_glyphs)} from korrin, {len(want_glyphs)} from fontTools"
-                            + (f", first difference at glyph {diff}: {got_glyphs[diff]!r} / {want_glyphs[diff]!r}"
-                               if diff is not None else ""))
-        if problems:
-            failures += 1
-            print(f"FAIL {path}")
-            for p in problems:
-                print(f"  {p}")
-        else:
-            print(f"ok   {path} ({want['postScriptName']}, {len(want_glyphs)} glyph names)")
+            problems.append(f"glyph names: {len(got_glyphs)} from korrin, {len(want_glyphs)} from fontTools,"
+                            f" first difference at glyph {diff}")
+        failures += bool(problems)
+        print(("FAIL " if problems else "ok   ") + path + "".join("\n  " + p for p in problems))
     return 1 if failures else 0
 
 
