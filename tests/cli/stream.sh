@@ -117,6 +117,9 @@ expect_status "nothing listening" 1 timeout 30 "$KORRIN" send --ctrl-d --attempt
 expect_grep "refused is code 3" 'could not connect to the printer \(code 3\)' "$WORK/stderr"
 expect_status "an unknown printer" 1 timeout 30 "$KORRIN" probe no-such-printer.invalid
 expect_grep "unknown name is code 1" "'no-such-printer.invalid' not found \(code 1\)" "$WORK/stderr"
+for bad in 127.0.0.1:abc 127.0.0.1:70000 127.0.0.1: :9100; do
+  expect_status "a malformed printer address: $bad" 2 "$KORRIN" send "$bad" -e x
+done
 
 FONT=/usr/share/fonts/X11/Type1/NimbusSans-Regular.pfb
 if [ -f "$FONT" ] && command -v t1ascii >/dev/null; then

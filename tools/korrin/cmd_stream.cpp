@@ -54,6 +54,22 @@ PrinterAddress parseAddress(const std::string& text, int port)
     return a;
 }
 
+// HOST or HOST:PORT, with a port from 1 to 65535 in decimal digits.
+std::string checkAddress(const std::string& text)
+{
+    const auto colon = text.rfind(':');
+    if (colon == 0)
+        return "no host name before the port in '" + text + "'";
+    if (colon == std::string::npos)
+        return {};
+    const std::string port = text.substr(colon + 1);
+    const bool digits = !port.empty() && port.size() <= 5 &&
+                        port.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
+        return "the port in '" + text + "' is not a number from 1 to 65535";
+    return {};
+}
+
 struct ConnectionOptions {
     std::string printer;
     int port = 9100;
@@ -65,7 +81,9 @@ struct ConnectionOptions {
 
 void addConnectionOptions(CLI::App& sub, ConnectionOptions& o)
 {
-    sub.add_option("PRINTER", o.printer, "Printer host name or address, optionally with :PORT")->required();
+    sub.add_option("PRINTER", o.printer, "Printer host name or address, optionally with :PORT")
+        ->required()
+        ->check(CLI::Validator(checkAddress, "HOST[:PORT]"));
     sub.add_option("--port", o.port, "Port of the printer's raw PostScript service")->check(CLI::Range(1, 65535));
     sub.add_option("--attempts", o.attempts, "Connection attempts")->check(CLI::PositiveNumber);
     sub.add_option("--timeout", o.timeout, "Seconds to wait for the printer at any step")->check(CLI::PositiveNumber);
